@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "data/macros.h"
+#include <cmath>
 
 global_data_all_processes All;
 
@@ -114,7 +115,8 @@ void global_data_all_processes::read_outputlist(const char *fname)
       fclose(fd);
       printf("\nfound %d times in output-list.\n", OutputListLength);
     }
-  MPI_Bcast(get_data_ptr(), get_data_size(), MPI_BYTE, 0, Communicator);
+  if(NTask > 1)
+    MPI_Bcast(get_data_ptr(), get_data_size(), MPI_BYTE, 0, Communicator);
 }
 
 bool global_data_all_processes::terminate_outputdir()
@@ -260,5 +262,44 @@ void global_data_all_processes::set_cosmo_factors_for_current_time()
       cf_H                                                 = 0;
       cf_hubble_a = cf_atime_hubble_a = cf_atime2_hubble_a = 1;
       cf_redshift                                          = 0;
+    }
+}
+
+void global_data_all_processes::derive_units()
+{
+  UnitTime_in_s         = UnitLength_in_cm / UnitVelocity_in_cm_per_s;
+  UnitTime_in_Megayears = UnitTime_in_s / SEC_PER_MEGAYEAR;
+  UnitTime_in_years     = UnitTime_in_s / SEC_PER_YEAR;
+
+  if(GravityConstantInternal == 0)
+    G = GRAVITY / (UnitLength_in_cm * UnitLength_in_cm * UnitLength_in_cm) * UnitMass_in_g * UnitTime_in_s *
+            UnitTime_in_s;
+  else
+    G = GravityConstantInternal;
+
+  UnitDensity_in_cgs     = UnitMass_in_g / (UnitLength_in_cm * UnitLength_in_cm * UnitLength_in_cm);
+  UnitPressure_in_cgs    = UnitMass_in_g / UnitLength_in_cm / (UnitTime_in_s * UnitTime_in_s);
+  UnitCoolingRate_in_cgs = UnitPressure_in_cgs / UnitTime_in_s;
+  UnitEnergy_in_cgs      = UnitMass_in_g * UnitLength_in_cm * UnitLength_in_cm / (UnitTime_in_s * UnitTime_in_s);
+
+  if(ComovingIntegrationOn)
+    {
+      if(HubbleParam != 1)
+        {
+          double expected = HUBBLE * UnitTime_in_s;
+          if(fabs(expected - Hubble) > 1.0e-3 * Hubble)
+            FATAL_ERROR(
+                "You have supplied All.Hubble=%g/All.HubbleParam=%g. For this choice, we would expect All.Hubble=%g. We better stop\n",
+                Hubble, HubbleParam, expected);
+        }
+      else
+        {
+          double expected = 0.7 * HUBBLE * UnitTime_in_s;
+          if(Hubble < 0.5 * expected || Hubble > 2.0 * expected)
+            FATAL_ERROR(
+                "You have supplied All.Hubble=%g/All.HubbleParam=%g. For this choice, we would expect All.Hubble somewhere in the "
+                "ballpark of %g. We better stop\n",
+                Hubble, HubbleParam, expected);
+        }
     }
 }

@@ -120,6 +120,8 @@ class global_data_all_processes : public parameters, public global_data_run
   void some_parameter_checks();
   int validate_values();
   void set_cosmo_factors_for_current_time();
+  // The unit system and the consistency check of Hubble; fatal when inconsistent.
+  void derive_units();
   // Appends a "/" to OutputDir when missing; false when it would not fit.
   bool terminate_outputdir();
 };
