@@ -138,7 +138,7 @@ contains
     if (is_contiguous(imat)) then
        call c_imat(id - 1, n, imat)
     else
-       tmp = imat
+       allocate (tmp, source=imat)
        call c_imat(id - 1, n, tmp)
        imat = tmp
     end if
