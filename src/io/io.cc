@@ -1,0 +1,1425 @@
+#include "io/io.h"
+
+#include <sys/stat.h>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "data/allvars.h"
+#include "data/macros.h"
+#include "data/mymalloc.h"
+#include "io/half.h"
+#include "io/hdf5_util.h"
+#include "main/main.h"
+
+// Upper bound for N_DataGroups; the per-file count arrays live on the stack.
+#define MAX_DATAGROUPS 16
+
+// Suffix of a file while it is being written; it gets its real name only once
+// it is complete, so a failed write never replaces a good file.
+#define PARTIAL_SUFFIX ".partial"
+
+IO_Def::~IO_Def()
+{
+  if(N_IO_Fields > 0)
+    myfree_movable(IO_Fields);
+}
+
+void IO_Def::build_name(char *buf, size_t len, const char *fmt, ...)
+{
+  va_list l;
+  va_start(l, fmt);
+  int n = vsnprintf(buf, len, fmt, l);
+  va_end(l);
+  if(n < 0 || (size_t)n >= len)
+    FATAL_ERROR("file name too long (%d characters, room for %zu): '%s...'\n", n, len - 1, buf);
+}
+
+/* ------------------------------------------------------------------------ */
+/* field registry                                                           */
+/* ------------------------------------------------------------------------ */
+
+void IO_Def::init_field(const char *label, const char *datasetname, enum types_in_memory type_in_memory,
+                        enum types_in_file type_in_file_output, enum read_flags read_flag, int values_per_block, enum arrays array,
+                        void *pointer_to_field, void (*io_func)(IO_Def *, int, int, void *, int), int typelist_bitmask,
+                        int flagunit, double a, double h, double L, double M, double V, double c, bool compression_on)
+{
+  if(values_per_block < 1)
+    return;
+
+  if(Max_IO_Fields == 0)
+    {
+      IO_Fields     = (IO_Field *)mymalloc_movable(&IO_Fields, "IO_Fields", 5 * sizeof(IO_Field));
+      Max_IO_Fields = 5;
+    }
+  else if(Max_IO_Fields == N_IO_Fields)
+    {
+      Max_IO_Fields = ((Max_IO_Fields / 5) + 1) * 5;
+      IO_Fields     = (IO_Field *)myrealloc_movable(IO_Fields, Max_IO_Fields * sizeof(IO_Field));
+    }
+
+  IO_Field *f = &IO_Fields[N_IO_Fields];
+  memset(f, 0, sizeof(IO_Field));
+
+  strncpy(f->label, label, 4);
+  f->label[4] = 0;
+  strncpy(f->datasetname, datasetname, 256);
+  f->datasetname[256] = 0;
+
+  f->type_in_memory      = type_in_memory;
+  f->type_in_file_output = type_in_file_output;
+  f->read_flag           = read_flag;
+  f->values_per_block    = values_per_block;
+  f->typelist            = typelist_bitmask;
+  f->array               = array;
+  f->io_func             = io_func;
+  f->compression_on      = false;  // no compression filters in this build
+
+  if(array == A_NONE)
+    f->offset = 0;
+  else
+    f->offset = (size_t)((char *)pointer_to_field - (char *)get_base_address_of_structure(array, 0));
+
+  f->hasunit = flagunit;
+  f->a       = a;
+  f->h       = h;
+  f->L       = L;
+  f->M       = M;
+  f->V       = V;
+  f->c       = c;
+
+  N_IO_Fields++;
+}
+
+#define CHECK_BLOCKNR(blocknr) \
+  if(blocknr < 0 || blocknr >= N_IO_Fields) FATAL_ERROR("something is wrong here: blocknr=%d N_IO_Fields=%d", blocknr, N_IO_Fields)
+
+int IO_Def::get_values_per_blockelement(int blocknr)
+{
+  CHECK_BLOCKNR(blocknr);
+  return IO_Fields[blocknr].values_per_block;
+}
+
+void IO_Def::get_dataset_name(int blocknr, char *buf)
+{
+  CHECK_BLOCKNR(blocknr);
+  strcpy(buf, IO_Fields[blocknr].datasetname);
+}
+
+void IO_Def::get_Tab_IO_Label(int blocknr, char *label)
+{
+  CHECK_BLOCKNR(blocknr);
+  strcpy(label, IO_Fields[blocknr].label);
+}
+
+static int bytes_per_memory_value(enum types_in_memory t)
+{
+  switch(t)
+    {
+      case MEM_INT:
+        return sizeof(int);
+      case MEM_INT64:
+        return sizeof(long long);
+      case MEM_MY_ID_TYPE:
+        return sizeof(MyIDType);
+      case MEM_MY_INTPOS_TYPE:
+        return sizeof(MyIntPosType);
+      case MEM_FLOAT:
+        return sizeof(float);
+      case MEM_DOUBLE:
+        return sizeof(double);
+      case MEM_MY_FLOAT:
+        return sizeof(MyFloat);
+      case MEM_MY_DOUBLE:
+        return sizeof(MyDouble);
+      case MEM_MY_FILEOFFSET:
+        return sizeof(long long);
+    }
+  FATAL_ERROR("ERROR: Type not found!\n");
+}
+
+static bool is_integer_memory_type(enum types_in_memory t)
+{
+  return t == MEM_INT || t == MEM_INT64 || t == MEM_MY_ID_TYPE || t == MEM_MY_INTPOS_TYPE || t == MEM_MY_FILEOFFSET;
+}
+
+int IO_Def::get_bytes_per_memory_blockelement(int blocknr, int mode)
+{
+  CHECK_BLOCKNR(blocknr);
+  return bytes_per_memory_value(IO_Fields[blocknr].type_in_memory) * IO_Fields[blocknr].values_per_block;
+}
+
+int IO_Def::get_bytes_per_file_value(int blocknr) { return (int)my_H5Tget_size(get_hdf5_outputtype_of_block(blocknr)); }
+
+hid_t IO_Def::get_hdf5_outputtype_of_block(int blocknr)
+{
+  CHECK_BLOCKNR(blocknr);
+  switch(IO_Fields[blocknr].type_in_file_output)
+    {
+      case FILE_INT:
+        return H5T_NATIVE_INT;
+      case FILE_INT64:
+        return H5T_NATIVE_INT64;
+      case FILE_MY_IO_FLOAT:
+        return H5T_NATIVE_FLOAT;
+      case FILE_HALF:
+        return Halfprec_memtype;
+      case FILE_MY_ID_TYPE:
+        return H5T_NATIVE_UINT32;
+      case FILE_MY_INTPOS_TYPE:
+        return H5T_NATIVE_UINT64;
+      case FILE_DOUBLE:
+        return H5T_NATIVE_DOUBLE;
+      case FILE_FLOAT:
+        return H5T_NATIVE_FLOAT;
+      case FILE_NONE:
+        break;
+    }
+  FATAL_ERROR("undefined type");
+}
+
+hid_t IO_Def::get_hdf5_memorytype_of_block(int blocknr)
+{
+  CHECK_BLOCKNR(blocknr);
+  switch(IO_Fields[blocknr].type_in_memory)
+    {
+      case MEM_INT:
+        return H5T_NATIVE_INT;
+      case MEM_INT64:
+      case MEM_MY_FILEOFFSET:
+        return H5T_NATIVE_INT64;
+      case MEM_MY_ID_TYPE:
+        return H5T_NATIVE_UINT32;
+      case MEM_MY_INTPOS_TYPE:
+        return H5T_NATIVE_UINT64;
+      case MEM_FLOAT:
+        return H5T_NATIVE_FLOAT;
+      case MEM_DOUBLE:
+      case MEM_MY_FLOAT:
+      case MEM_MY_DOUBLE:
+        return H5T_NATIVE_DOUBLE;
+    }
+  FATAL_ERROR("undefined type");
+}
+
+int IO_Def::get_particles_in_block(int blocknr, long long *npart_file, int *typelist)
+{
+  CHECK_BLOCKNR(blocknr);
+  long long npart = 0;
+  int tl          = IO_Fields[blocknr].typelist;
+
+  for(int g = 0; g < N_DataGroups; g++)
+    {
+      typelist[g] = 0;
+      bool sel    = false;
+      if(tl >= 0)
+        sel = (tl & (1 << g)) != 0;
+      else if(g < NTYPES)
+        {
+          switch(tl)
+            {
+              case -1:  // individual masses
+                sel = All.MassTable[g] == 0;
+                break;
+              case -2:  // stellar ages
+                sel = g == 4 || ((g == 2 || g == 3) && file_format == 3);
+                break;
+              case -3:  // metallicities
+                sel = g == 0 || g == 4 || ((g == 2 || g == 3) && file_format == 3);
+                break;
+              default:
+                sel = false;
+            }
+        }
+      if(sel && npart_file[g] > 0)
+        {
+          typelist[g] = 1;
+          npart += npart_file[g];
+        }
+    }
+
+  if(npart > INT_MAX)
+    FATAL_ERROR("block %d (%s) holds %lld elements in one file, more than a file of this set can describe; use more files\n",
+                blocknr, IO_Fields[blocknr].datasetname, npart);
+  return (int)npart;
+}
+
+/* ------------------------------------------------------------------------ */
+/* buffers and conversion                                                   */
+/* ------------------------------------------------------------------------ */
+
+void IO_Def::fill_write_buffer(int blocknr, int *startindex, int pc, int type, void *CommBuffer)
+{
+  IO_Field *f = &IO_Fields[blocknr];
+  if(f->type_in_memory == MEM_MY_FILEOFFSET)
+    FATAL_ERROR("ERROR in fill_write_buffer: Type not found!\n");
+
+  int B       = get_bytes_per_memory_blockelement(blocknr, 0);
+  char *out   = (char *)CommBuffer;
+  int pindex  = *startindex;
+  bool filter = type_of_file == FILE_IS_SNAPSHOT && type < NTYPES;
+
+  for(int n = 0; n < pc; pindex++)
+    {
+      if(filter && get_type_of_element(pindex) != type)
+        continue;
+
+      if(f->io_func)
+        f->io_func(this, pindex, f->values_per_block, out, 0);
+      else
+        {
+          const char *src = f->array == A_NONE ? (const char *)f->offset
+                                               : (const char *)get_base_address_of_structure(f->array, pindex) + f->offset;
+          memcpy(out, src, B);
+        }
+      out += B;
+      n++;
+    }
+
+  *startindex = pindex;
+}
+
+void IO_Def::empty_read_buffer(int blocknr, int offset, int pc, int type, long long nprevious, void *CommBuffer)
+{
+  IO_Field *f = &IO_Fields[blocknr];
+  if(f->read_flag == SKIP_ON_READ && f->type_in_memory != MEM_MY_FILEOFFSET)
+    return;
+  if(pc < 1)
+    return;
+
+  int B          = get_bytes_per_memory_blockelement(blocknr, 0);
+  const char *in = (const char *)CommBuffer;
+
+  for(int n = 0; n < pc; n++)
+    {
+      int index = offset + n;
+      if(f->type_in_memory == MEM_MY_FILEOFFSET)
+        {
+          if(f->io_func)
+            FATAL_ERROR("undefined");
+          long long v = nprevious + n;
+          char *dst   = (char *)get_base_address_of_structure(f->array, index) + f->offset;
+          memcpy(dst, &v, sizeof(v));
+          continue;
+        }
+
+      if(f->io_func)
+        f->io_func(this, index, f->values_per_block, (void *)in, 1);
+      else
+        {
+          char *dst = f->array == A_NONE ? (char *)f->offset : (char *)get_base_address_of_structure(f->array, index) + f->offset;
+          memcpy(dst, in, B);
+        }
+      in += B;
+    }
+}
+
+// The conversion is chosen by the per-value sizes (element size divided by the
+// values per element), so a two-component half field is not mistaken for a
+// float one.
+void IO_Def::type_cast_data(char *src, int src_bytes_per_element, char *target, int target_bytes_per_element, int len, int blocknr)
+{
+  IO_Field *f = &IO_Fields[blocknr];
+  int vpb     = f->values_per_block;
+  int S       = src_bytes_per_element / vpb;
+  int T       = target_bytes_per_element / vpb;
+  long long n = (long long)len * vpb;
+
+  if(is_integer_memory_type(f->type_in_memory))
+    {
+      bool is_unsigned = f->type_in_memory == MEM_MY_ID_TYPE || f->type_in_memory == MEM_MY_INTPOS_TYPE;
+      if(T > S)
+        {
+          if(T != 2 * S)
+            FATAL_ERROR("something is odd here: target_bytes_per_element=%d != 2 * src_bytes_per_element=%d", target_bytes_per_element,
+                        src_bytes_per_element);
+          // unsigned quantities are zero-extended, signed ones sign-extended
+          for(long long i = 0; i < n; i++)
+            {
+              int32_t v;
+              memcpy(&v, src + 4 * i, 4);
+              int64_t w = is_unsigned ? (int64_t)(uint32_t)v : (int64_t)v;
+              memcpy(target + 8 * i, &w, 8);
+            }
+        }
+      else
+        {
+          if(S != 2 * T)
+            FATAL_ERROR("something is odd here: src_bytes_per_element=%d != 2 * target_bytes_per_element=%d", src_bytes_per_element,
+                        target_bytes_per_element);
+          for(long long i = 0; i < n; i++)
+            {
+              int64_t w;
+              memcpy(&w, src + 8 * i, 8);
+              bool fits = is_unsigned ? ((uint64_t)w >> 32) == 0 : (w >= INT32_MIN && w <= INT32_MAX);
+              if(!fits)
+                FATAL_ERROR(
+                    "file '%s', block %d (%s): value %lld does not fit into 32 bits (64-bit values in the file, 32-bit in "
+                    "memory?)\n",
+                    current_fname, blocknr, f->datasetname, (long long)w);
+              int32_t v = (int32_t)w;
+              memcpy(target + 4 * i, &v, 4);
+            }
+        }
+      return;
+    }
+
+  using half_float::half;
+  if(S == 4 && T == 8)
+    for(long long i = 0; i < n; i++)
+      {
+        float a;
+        memcpy(&a, src + 4 * i, 4);
+        double d = a;
+        memcpy(target + 8 * i, &d, 8);
+      }
+  else if(S == 8 && T == 4)
+    for(long long i = 0; i < n; i++)
+      {
+        double d;
+        memcpy(&d, src + 8 * i, 8);
+        float a = (float)d;
+        memcpy(target + 4 * i, &a, 4);
+      }
+  else if(S == 2 && (T == 4 || T == 8))
+    for(long long i = 0; i < n; i++)
+      {
+        half h;
+        memcpy(&h, src + 2 * i, 2);
+        float a = h;
+        if(T == 4)
+          memcpy(target + 4 * i, &a, 4);
+        else
+          {
+            double d = a;
+            memcpy(target + 8 * i, &d, 8);
+          }
+      }
+  else if((S == 4 || S == 8) && T == 2)
+    for(long long i = 0; i < n; i++)
+      {
+        half h;
+        if(S == 4)
+          {
+            float a;
+            memcpy(&a, src + 4 * i, 4);
+            h = half(a);
+          }
+        else
+          {
+            double d;
+            memcpy(&d, src + 8 * i, 8);
+            h = half(d);
+          }
+        memcpy(target + 2 * i, &h, 2);
+      }
+  else
+    FATAL_ERROR("Strange conversion requested: target_bytes_per_element=%d  src_bytes_per_element=%d\n", target_bytes_per_element,
+                src_bytes_per_element);
+}
+
+/* ------------------------------------------------------------------------ */
+/* task grouping and writer sequencing                                      */
+/* ------------------------------------------------------------------------ */
+
+int IO_Def::effective_max_concurrent() const
+{
+  int max = MaxFilesWithConcurrentIO;
+  if(max < 1 || max > NTask)
+    max = NTask;
+  return max;
+}
+
+void IO_Def::distribute_file(int nfiles, int *filenr, int *master, int *last)
+{
+  if(nfiles < 1 || nfiles > NTask)
+    FATAL_ERROR("cannot spread %d files over %d tasks\n", nfiles, NTask);
+
+  if(NTask % nfiles == 0)
+    {
+      int g   = NTask / nfiles;
+      *filenr = ThisTask / g;
+      *master = *filenr * g;
+      *last   = (*filenr + 1) * g - 1;
+      return;
+    }
+
+  double tpf = ((double)NTask) / nfiles;
+  *last      = -1;
+  for(int k = 0; k < nfiles; k++)
+    {
+      *master = *last + 1;
+      *last   = (int)((k + 1) * tpf);
+      if(*last >= NTask)
+        *last = *last - 1;
+      if(*last < *master)
+        FATAL_ERROR("last < master");
+      if(k == nfiles - 1)
+        *last = NTask - 1;
+      if(ThisTask >= *master && ThisTask <= *last)
+        {
+          *filenr = k;
+          return;
+        }
+    }
+}
+
+void IO_Def::polling(int numfilesperdump)
+{
+  if(ThisTask != 0 || !seq)
+    return;
+  if(files_completed >= numfilesperdump)
+    return;
+
+  int flag;
+  MPI_Status status;
+  MPI_Iprobe(MPI_ANY_SOURCE, 14, Communicator, &flag, &status);
+  if(flag)
+    {
+      int source;
+      MPI_Recv(&source, 1, MPI_INT, status.MPI_SOURCE, 14, Communicator, MPI_STATUS_IGNORE);
+      files_completed++;
+      if(files_started < numfilesperdump)
+        {
+          int dummy = 0;
+          MPI_Ssend(&dummy, 1, MPI_INT, seq[files_started++].thistask, 10, Communicator);
+        }
+    }
+}
+
+void IO_Def::write_multiple_files(char *fname, int numfilesperdump, int append_flag, int chunksize)
+{
+  if(numfilesperdump < 1)
+    FATAL_ERROR("a file set needs at least one file, but %d were asked for\n", numfilesperdump);
+  if(numfilesperdump > NTask)
+    FATAL_ERROR("%d files cannot be written by %d tasks; use at most one file per task\n", numfilesperdump, NTask);
+
+  if(ThisTask == 0)
+    seq = (seq_data *)mymalloc("seq", NTask * sizeof(seq_data));
+  void *CommBuffer = mymalloc("CommBuffer", COMMBUFFERSIZE);
+
+  int filenr, masterTask, lastTask;
+  distribute_file(numfilesperdump, &filenr, &masterTask, &lastTask);
+
+  char buf[MAXLEN_PATH_EXTRA];
+  if(numfilesperdump > 1)
+    build_name(buf, sizeof(buf), "%s.%d", fname, filenr);
+  else
+    build_name(buf, sizeof(buf), "%s", fname);
+
+  seq_data seq_loc = {ThisTask == masterTask ? ThisTask : -1, RankInThisNode, ThisNode};
+  MPI_Gather(&seq_loc, sizeof(seq_data), MPI_BYTE, seq, sizeof(seq_data), MPI_BYTE, 0, Communicator);
+
+  int max = effective_max_concurrent();
+
+  if(ThisTask == 0)
+    {
+      int count = NTask;
+      for(int i = 0; i < count;)
+        if(seq[i].thistask < 0)
+          seq[i] = seq[--count];
+        else
+          i++;
+      if(count != numfilesperdump)
+        FATAL_ERROR("count=%d != numfilesperdump=%d", count, numfilesperdump);
+      std::sort(seq, seq + count);
+      if(seq[0].thistask != 0)
+        FATAL_ERROR("task 0 is expected to head the writer list, found task %d\n", seq[0].thistask);
+
+      files_started   = 1;
+      files_completed = 0;
+      int first_wave  = std::min(numfilesperdump, max);
+      for(int i = 1; i < first_wave; i++)
+        {
+          int dummy = 0;
+          MPI_Ssend(&dummy, 1, MPI_INT, seq[i].thistask, 10, Communicator);
+          files_started++;
+        }
+
+      write_file(buf, masterTask, lastTask, CommBuffer, numfilesperdump, chunksize);
+
+      files_completed++;
+      if(files_started < numfilesperdump)
+        {
+          int dummy = 0;
+          MPI_Ssend(&dummy, 1, MPI_INT, seq[files_started++].thistask, 10, Communicator);
+        }
+      while(files_completed < numfilesperdump)
+        polling(numfilesperdump);
+    }
+  else if(ThisTask == masterTask)
+    {
+      int dummy;
+      MPI_Recv(&dummy, 1, MPI_INT, 0, 10, Communicator, MPI_STATUS_IGNORE);
+      write_file(buf, masterTask, lastTask, CommBuffer, numfilesperdump, chunksize);
+      MPI_Ssend(&ThisTask, 1, MPI_INT, 0, 14, Communicator);
+    }
+  else
+    write_file(buf, masterTask, lastTask, CommBuffer, numfilesperdump, chunksize);
+
+  myfree(CommBuffer);
+  if(ThisTask == 0)
+    {
+      myfree(seq);
+      seq = nullptr;
+    }
+}
+
+/* ------------------------------------------------------------------------ */
+/* writing one file                                                         */
+/* ------------------------------------------------------------------------ */
+
+// Formats 1 and 2 describe every record by a signed 32-bit length (format 2
+// also stores length + 8); refuse a layout that cannot be expressed before any
+// byte is written.
+void IO_Def::check_record_length_words(int writeTask, const long long *ntot_type)
+{
+  if(file_format != 1 && file_format != 2)
+    return;
+  long long limit = (long long)INT_MAX - 8;
+  for(int blocknr = 0; blocknr < N_IO_Fields; blocknr++)
+    {
+      if(IO_Fields[blocknr].type_in_file_output == FILE_NONE)
+        continue;
+      int typelist[MAX_DATAGROUPS];
+      long long n = get_particles_in_block(blocknr, (long long *)ntot_type, typelist);
+      long long bytes = n * get_bytes_per_file_value(blocknr) * IO_Fields[blocknr].values_per_block;
+      if(bytes > limit)
+        FATAL_ERROR(
+            "block %d (%s) of file '%s' would be %lld bytes long, more than the 32-bit record length of format %d can hold;\n"
+            "write the snapshot in more files (NumFilesPerSnapshot) or in format 3\n",
+            blocknr, IO_Fields[blocknr].datasetname, current_fname, bytes, file_format);
+    }
+}
+
+void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuffer, int numfilesperdump, int chunksize)
+{
+  if(N_DataGroups > MAX_DATAGROUPS)
+    FATAL_ERROR("N_DataGroups=%d exceeds MAX_DATAGROUPS=%d", N_DataGroups, MAX_DATAGROUPS);
+
+  long long n_type[MAX_DATAGROUPS], ntot_type[MAX_DATAGROUPS];
+  int typelist[MAX_DATAGROUPS];
+  fill_file_header(writeTask, lastTask, n_type, ntot_type);
+
+  char final_name[MAXLEN_PATH_EXTRA], partial_name[MAXLEN_PATH_EXTRA + 16];
+  if(file_format == 3)
+    build_name(final_name, sizeof(final_name), "%s.hdf5", fname);
+  else
+    build_name(final_name, sizeof(final_name), "%s", fname);
+  build_name(partial_name, sizeof(partial_name), "%s%s", final_name, PARTIAL_SUFFIX);
+  strcpy(current_fname, final_name);
+  stream_name = current_fname;
+
+  FILE *fd          = nullptr;
+  hid_t hdf5_file   = -1;
+  hid_t hdf5_grp[MAX_DATAGROUPS];
+  hid_t hdf5_headergrp = -1, hdf5_paramsgrp = -1, hdf5_configgrp = -1;
+
+  if(ThisTask == writeTask)
+    {
+      check_record_length_words(writeTask, ntot_type);
+
+      mpi_printf("%s file: '%s' (file 1 of %d)\n", info, fname, numfilesperdump);
+
+      if(file_format == 3)
+        {
+          hdf5_file      = my_H5Fcreate(partial_name, H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
+          hdf5_headergrp = my_H5Gcreate(hdf5_file, "/Header", 0);
+          write_header_fields(hdf5_headergrp);
+          hdf5_paramsgrp = my_H5Gcreate(hdf5_file, "/Parameters", 0);
+          write_parameters_attributes_in_hdf5(hdf5_paramsgrp);
+          hdf5_configgrp = my_H5Gcreate(hdf5_file, "/Config", 0);
+          write_compile_time_options_in_hdf5(hdf5_configgrp);
+
+          for(int g = 0; g < N_DataGroups; g++)
+            if(ntot_type[g] > 0)
+              {
+                char gname[256];
+                get_datagroup_name(g, gname);
+                hdf5_grp[g] = my_H5Gcreate(hdf5_file, gname, 0);
+              }
+        }
+      else if(file_format == 1 || file_format == 2)
+        {
+          if(!(fd = fopen(partial_name, "w")))
+            FATAL_ERROR("can't open file `%s' for writing.\n", partial_name);
+
+          if(file_format == 2)
+            {
+              int blksize = 8, nextblock = header_size + 8;
+              my_fwrite(&blksize, sizeof(int), 1, fd);
+              my_fwrite("HEAD", 4, 1, fd);
+              my_fwrite(&nextblock, sizeof(int), 1, fd);
+              my_fwrite(&blksize, sizeof(int), 1, fd);
+            }
+          int blksize = header_size;
+          my_fwrite(&blksize, sizeof(int), 1, fd);
+          my_fwrite(header_buf, header_size, 1, fd);
+          my_fwrite(&blksize, sizeof(int), 1, fd);
+        }
+      else
+        FATAL_ERROR("unknown file format %d for file '%s'\n", file_format, final_name);
+    }
+
+  for(int blocknr = 0; blocknr < N_IO_Fields; blocknr++)
+    {
+      IO_Field *f = &IO_Fields[blocknr];
+      if(f->type_in_file_output == FILE_NONE)
+        continue;
+
+      polling(numfilesperdump);
+
+      int B        = get_bytes_per_memory_blockelement(blocknr, 0);
+      int maxlen   = COMMBUFFERSIZE / B;
+      long long np = get_particles_in_block(blocknr, ntot_type, typelist);
+      if(np == 0)
+        continue;
+
+      mpi_printf("%s block %d (%s)...\n", info, blocknr, f->datasetname);
+
+      int F      = get_bytes_per_file_value(blocknr) * f->values_per_block;
+      int blksize = (int)(np * F);  // range checked in check_record_length_words
+      if(ThisTask == writeTask && file_format != 3)
+        {
+          if(file_format == 2)
+            {
+              int eight = 8, nextblock = blksize + 8;
+              my_fwrite(&eight, sizeof(int), 1, fd);
+              my_fwrite(f->label, 4, 1, fd);
+              my_fwrite(&nextblock, sizeof(int), 1, fd);
+              my_fwrite(&eight, sizeof(int), 1, fd);
+            }
+          my_fwrite(&blksize, sizeof(int), 1, fd);
+        }
+
+      for(int g = 0; g < N_DataGroups; g++)
+        {
+          if(!typelist[g])
+            continue;
+
+          hid_t dset = -1, fspace = -1;
+          hsize_t pcsum = 0;
+          int rank      = f->values_per_block == 1 ? 1 : 2;
+          if(ThisTask == writeTask && file_format == 3)
+            {
+              hsize_t dims[2] = {(hsize_t)ntot_type[g], (hsize_t)f->values_per_block};
+              fspace          = my_H5Screate_simple(rank, dims, nullptr);
+              dset            = my_H5Dcreate(hdf5_grp[g], f->datasetname, get_hdf5_outputtype_of_block(blocknr), fspace, H5P_DEFAULT);
+              write_dataset_attributes(dset, blocknr);
+              byte_count += (long long)get_bytes_per_file_value(blocknr) * ntot_type[g] * f->values_per_block;
+            }
+
+          int startindex = 0;
+          for(int task = writeTask; task <= lastTask; task++)
+            {
+              int n_for_this_task = 0;
+              if(ThisTask == task)
+                {
+                  n_for_this_task = (int)n_type[g];
+                  for(int p = writeTask; p <= lastTask; p++)
+                    if(p != task)
+                      MPI_Send(&n_for_this_task, 1, MPI_INT, p, 24, Communicator);
+                }
+              else
+                MPI_Recv(&n_for_this_task, 1, MPI_INT, task, 24, Communicator, MPI_STATUS_IGNORE);
+
+              while(n_for_this_task > 0)
+                {
+                  int pc = std::min(n_for_this_task, maxlen);
+
+                  if(ThisTask == task)
+                    fill_write_buffer(blocknr, &startindex, pc, g, CommBuffer);
+
+                  if(ThisTask == writeTask && task != writeTask)
+                    MPI_Recv(CommBuffer, B * pc, MPI_BYTE, task, 12, Communicator, MPI_STATUS_IGNORE);
+
+                  if(ThisTask != writeTask && task == ThisTask)
+                    MPI_Ssend(CommBuffer, B * pc, MPI_BYTE, writeTask, 12, Communicator);
+
+                  if(ThisTask == writeTask)
+                    {
+                      if(file_format == 3)
+                        {
+                          hsize_t start[2] = {pcsum, 0};
+                          hsize_t count[2] = {(hsize_t)pc, (hsize_t)f->values_per_block};
+                          my_H5Sselect_hyperslab(fspace, H5S_SELECT_SET, start, nullptr, count, nullptr);
+                          hid_t mspace = my_H5Screate_simple(rank, count, nullptr);
+                          my_H5Dwrite(dset, get_hdf5_memorytype_of_block(blocknr), mspace, fspace, H5P_DEFAULT, CommBuffer,
+                                      f->datasetname);
+                          my_H5Sclose(mspace, H5S_SIMPLE);
+                          pcsum += pc;
+                        }
+                      else if(B == F)
+                        my_fwrite(CommBuffer, B, pc, fd);
+                      else
+                        {
+                          char *aux = (char *)mymalloc("CommAuxBuffer", (size_t)F * pc);
+                          type_cast_data((char *)CommBuffer, B, aux, F, pc, blocknr);
+                          my_fwrite(aux, F, pc, fd);
+                          myfree(aux);
+                        }
+                    }
+
+                  n_for_this_task -= pc;
+                }
+            }
+
+          if(ThisTask == writeTask && file_format == 3)
+            {
+              my_H5Dclose(dset, f->datasetname);
+              my_H5Sclose(fspace, H5S_SIMPLE);
+            }
+        }
+
+      if(ThisTask == writeTask && file_format != 3)
+        my_fwrite(&blksize, sizeof(int), 1, fd);
+    }
+
+  if(ThisTask == writeTask)
+    {
+      if(file_format == 3)
+        {
+          for(int g = N_DataGroups - 1; g >= 0; g--)
+            if(ntot_type[g] > 0)
+              {
+                char gname[256];
+                get_datagroup_name(g, gname);
+                my_H5Gclose(hdf5_grp[g], gname);
+              }
+          my_H5Gclose(hdf5_configgrp, "/Config");
+          my_H5Gclose(hdf5_paramsgrp, "/Parameters");
+          my_H5Gclose(hdf5_headergrp, "/Header");
+          my_H5Fclose(hdf5_file, partial_name);
+        }
+      else
+        my_fclose(fd);
+
+      // The new file is complete: keep the old one as backup (unless an older
+      // backup exists, which is kept instead) and give the new one its name.
+      rename_file_to_bak_if_it_exists(final_name);
+      if(rename(partial_name, final_name) != 0)
+        FATAL_ERROR("could not rename the completed file '%s' to '%s': %s\n", partial_name, final_name, strerror(errno));
+    }
+
+  stream_name = nullptr;
+}
+
+void IO_Def::rename_file_to_bak_if_it_exists(char *fname)
+{
+  char fin[MAXLEN_PATH_EXTRA], buf[MAXLEN_PATH_EXTRA + 8];
+  build_name(fin, sizeof(fin), "%s", fname);
+
+  char *p = strrchr(fin, '/');
+  if(p)
+    {
+      *p = 0;
+      build_name(buf, sizeof(buf), "%s/bak-%s", fin, p + 1);
+    }
+  else
+    build_name(buf, sizeof(buf), "bak-%s", fname);
+
+  struct stat st;
+  if(stat(fname, &st) == 0 && stat(buf, &st) != 0)
+    {
+      mpi_printf("%s rename '%s' to '%s'\n", info, fname, buf);
+      rename(fname, buf);
+    }
+}
+
+void IO_Def::write_dataset_attributes(hid_t hdf5_dataset, int blocknr)
+{
+  IO_Field *f = &IO_Fields[blocknr];
+  if(!f->hasunit)
+    return;
+
+  double a = All.ComovingIntegrationOn ? f->a : 0;
+  double h = All.ComovingIntegrationOn ? f->h : 0;
+  write_scalar_attribute(hdf5_dataset, "a_scaling", &a, H5T_NATIVE_DOUBLE);
+  write_scalar_attribute(hdf5_dataset, "h_scaling", &h, H5T_NATIVE_DOUBLE);
+  write_scalar_attribute(hdf5_dataset, "length_scaling", &f->L, H5T_NATIVE_DOUBLE);
+  write_scalar_attribute(hdf5_dataset, "mass_scaling", &f->M, H5T_NATIVE_DOUBLE);
+  write_scalar_attribute(hdf5_dataset, "velocity_scaling", &f->V, H5T_NATIVE_DOUBLE);
+  write_scalar_attribute(hdf5_dataset, "to_cgs", &f->c, H5T_NATIVE_DOUBLE);
+}
+
+void IO_Def::write_parameters_attributes_in_hdf5(hid_t handle)
+{
+  for(int i = 0; i < All.NParameters; i++)
+    {
+      switch(All.ParametersType[i])
+        {
+          case PARAM_DOUBLE:
+            write_scalar_attribute(handle, All.ParametersTag[i], All.ParametersValue[i], H5T_NATIVE_DOUBLE);
+            break;
+          case PARAM_STRING:
+            write_string_attribute(handle, All.ParametersTag[i], (const char *)All.ParametersValue[i]);
+            break;
+          case PARAM_INT:
+            write_scalar_attribute(handle, All.ParametersTag[i], All.ParametersValue[i], H5T_NATIVE_INT);
+            break;
+        }
+    }
+}
+
+void IO_Def::write_compile_time_options_in_hdf5(hid_t handle)
+{
+  for(int i = 0; i < NumCompileTimeOptions; i++)
+    {
+      const compile_time_option &o = CompileTimeOptions[i];
+      if(o.value)
+        {
+          double v = atof(o.value);
+          write_scalar_attribute(handle, o.name, &v, H5T_NATIVE_DOUBLE);
+        }
+      else
+        write_string_attribute(handle, o.name, "");
+    }
+}
+
+/* ------------------------------------------------------------------------ */
+/* reading                                                                  */
+/* ------------------------------------------------------------------------ */
+
+long long IO_Def::file_size_remaining(FILE *fd)
+{
+  long pos = ftell(fd);
+  struct stat st;
+  if(pos < 0 || fstat(fileno(fd), &st) != 0)
+    FATAL_ERROR("cannot determine the size of file '%s': %s\n", current_fname, strerror(errno));
+  return (long long)st.st_size - pos;
+}
+
+// Reads the (optionally labelled) header record and checks its length words.
+void IO_Def::read_header_record(FILE *fd, const char *fname)
+{
+  if(file_format == 2)
+    {
+      int blksize;
+      char label[4];
+      int nextblock;
+      my_fread(&blksize, sizeof(int), 1, fd);
+      my_fread(label, 4, 1, fd);
+      my_fread(&nextblock, sizeof(int), 1, fd);
+      my_fread(&blksize, sizeof(int), 1, fd);
+    }
+
+  int blksize1, blksize2;
+  if(file_size_remaining(fd) < (long long)header_size + 8)
+    FATAL_ERROR("file '%s' is truncated: expected a header record of %d bytes\n", fname, header_size + 8);
+  my_fread(&blksize1, sizeof(int), 1, fd);
+  my_fread(header_buf, header_size, 1, fd);
+  my_fread(&blksize2, sizeof(int), 1, fd);
+  if(blksize1 != header_size || blksize2 != header_size)
+    FATAL_ERROR("incorrect VORTAN2 header format, blksize1=%d blksize2=%d  header_size=%d\nfile: '%s'\n", blksize1, blksize2,
+                header_size, fname);
+}
+
+int IO_Def::find_files(const char *fname, const char *fname_multiple)
+{
+  char buf[MAXLEN_PATH_EXTRA], buf1[MAXLEN_PATH_EXTRA];
+  if(file_format == 3)
+    {
+      build_name(buf, sizeof(buf), "%s.%d.hdf5", fname_multiple, 0);
+      build_name(buf1, sizeof(buf1), "%s.hdf5", fname);
+    }
+  else
+    {
+      build_name(buf, sizeof(buf), "%s.%d", fname_multiple, 0);
+      build_name(buf1, sizeof(buf1), "%s", fname);
+    }
+
+  memset(header_buf, 0, header_size);
+
+  const char *names[2] = {buf, buf1};
+  int found            = 0;
+  for(int attempt = 0; attempt < 2; attempt++)
+    {
+      if(ThisTask == 0)
+        {
+          struct stat st;
+          if(stat(names[attempt], &st) == 0)
+            {
+              strcpy(current_fname, names[attempt]);
+              stream_name = current_fname;
+              if(file_format == 3)
+                read_header_fields(names[attempt]);
+              else
+                {
+                  FILE *fd = fopen(names[attempt], "r");
+                  if(!fd)
+                    FATAL_ERROR("can't open file `%s' for reading initial conditions.\n", names[attempt]);
+                  read_header_record(fd, names[attempt]);
+                  fclose(fd);
+                }
+              if(attempt == 1)
+                set_filenr_in_header(1);
+              found = 1;
+            }
+        }
+
+      MPI_Bcast(header_buf, header_size, MPI_BYTE, 0, Communicator);
+      MPI_Bcast(&found, 1, MPI_INT, 0, Communicator);
+
+      int nfiles = get_filenr_from_header();
+      if(found && nfiles > MAX_FILES_PER_SET)
+        FATAL_ERROR("file '%s' says the set has %d files, more than the %d this code accepts; the header is corrupt\n",
+                    names[attempt], nfiles, MAX_FILES_PER_SET);
+      if(nfiles > 0)
+        return nfiles;
+    }
+
+  if(found)
+    FATAL_ERROR("Have found IC files, but number of files in header seems to be zero\n");
+  FATAL_ERROR("\nCan't find files, neither as '%s'\nnor as '%s'\n", buf, buf1);
+}
+
+void IO_Def::read_files_driver(const char *fname, int rep, int num_files)
+{
+  if(num_files < 1)
+    FATAL_ERROR("a file set needs at least one file, header of '%s' says %d\n", fname, num_files);
+  if(N_DataGroups > MAX_DATAGROUPS)
+    FATAL_ERROR("N_DataGroups=%d exceeds MAX_DATAGROUPS=%d", N_DataGroups, MAX_DATAGROUPS);
+
+  // Small (files x groups) and needed across both passes, while the particle
+  // storage is allocated between them; so it is kept off the block stack.
+  if(rep == 0)
+    ntype_in_files = new long long[(size_t)num_files * N_DataGroups]();
+  NumFilesInSet = num_files;
+
+  void *CommBuffer = mymalloc("CommBuffer", COMMBUFFERSIZE);
+  int max          = effective_max_concurrent();
+  const char *ext  = file_format == 3 ? ".hdf5" : "";
+  char buf[MAXLEN_PATH_EXTRA];
+
+  int rest = num_files;
+  while(rest > NTask)
+    {
+      build_name(buf, sizeof(buf), "%s.%d%s", fname, rest - NTask + ThisTask, ext);
+      int ngroups = (NTask + max - 1) / max;
+      for(int gr = 0; gr < ngroups; gr++)
+        {
+          if(ThisTask % ngroups == gr)
+            {
+              if(rep == 0)
+                share_particle_number_in_file(buf, rest - NTask + ThisTask, ThisTask, ThisTask);
+              else
+                read_file(buf, rest - NTask + ThisTask, ThisTask, ThisTask, CommBuffer);
+            }
+          MPI_Barrier(Communicator);
+        }
+      rest -= NTask;
+    }
+
+  if(rest > 0)
+    {
+      int filenr, masterTask, lastTask;
+      distribute_file(rest, &filenr, &masterTask, &lastTask);
+
+      if(num_files > 1)
+        build_name(buf, sizeof(buf), "%s.%d%s", fname, filenr, ext);
+      else
+        build_name(buf, sizeof(buf), "%s%s", fname, ext);
+
+      int ngroups = (rest + max - 1) / max;
+      for(int gr = 0; gr < ngroups; gr++)
+        {
+          if(filenr / max == gr)
+            {
+              if(rep == 0)
+                share_particle_number_in_file(buf, filenr, masterTask, lastTask);
+              else
+                read_file(buf, filenr, masterTask, lastTask, CommBuffer);
+            }
+          MPI_Barrier(Communicator);
+        }
+    }
+
+  myfree(CommBuffer);
+
+  if(rep == 0)
+    MPI_Allreduce(MPI_IN_PLACE, ntype_in_files, num_files * N_DataGroups, MPI_LONG_LONG, MPI_SUM, Communicator);
+  else
+    {
+      delete[] ntype_in_files;
+      ntype_in_files = nullptr;
+    }
+}
+
+void IO_Def::share_particle_number_in_file(const char *fname, int filenr, int readTask, int lastTask)
+{
+  long long n_type[MAX_DATAGROUPS], npart[MAX_DATAGROUPS];
+  build_name(current_fname, sizeof(current_fname), "%s", fname);
+  stream_name = current_fname;
+
+  if(ThisTask == readTask)
+    {
+      if(file_format == 3)
+        read_header_fields(fname);
+      else if(file_format == 1 || file_format == 2)
+        {
+          FILE *fd = fopen(fname, "r");
+          if(!fd)
+            FATAL_ERROR("can't open file `%s' for reading initial conditions.\n", fname);
+          if(file_format == 2)
+            {
+              int blksize, nextblock;
+              char label[4];
+              my_fread(&blksize, sizeof(int), 1, fd);
+              my_fread(label, 4, 1, fd);
+              my_fread(&nextblock, sizeof(int), 1, fd);
+              printf("%s Reading header => '%c%c%c%c' (%d byte)\n", info, label[0], label[1], label[2], label[3], nextblock);
+              my_fread(&blksize, sizeof(int), 1, fd);
+              fseek(fd, 0, SEEK_SET);
+            }
+          read_header_record(fd, fname);
+          fclose(fd);
+        }
+      else
+        FATAL_ERROR("illegal format");
+
+      for(int task = readTask + 1; task <= lastTask; task++)
+        MPI_Ssend(header_buf, header_size, MPI_BYTE, task, 11, Communicator);
+    }
+  else
+    MPI_Recv(header_buf, header_size, MPI_BYTE, readTask, 11, Communicator, MPI_STATUS_IGNORE);
+
+  read_file_header(fname, filenr, readTask, lastTask, n_type, npart, nullptr);
+
+  if(ThisTask == readTask)
+    {
+      mpi_printf("READIC: Reading file `%s' on task=%d and distribute it to %d to %d.\n", fname, ThisTask, readTask, lastTask);
+      myflush(stdout);
+    }
+
+  for(int g = 0; g < N_DataGroups; g++)
+    {
+      // only the reader records the file's counts; the table is summed over tasks
+      if(ThisTask == readTask)
+        ntype_in_files[(size_t)filenr * N_DataGroups + g] = npart[g];
+      read_increase_numbers(g, (int)share_of(npart[g], ThisTask - readTask, lastTask - readTask + 1));
+    }
+}
+
+// A legacy file has no labels, so a block that is not wanted must still be
+// stepped over, or every later block would be taken from the wrong record.
+void IO_Def::skip_record(FILE *fd, int blocknr)
+{
+  int N1, N2;
+  my_fread(&N1, sizeof(int), 1, fd);
+  if(N1 < 0 || N1 > file_size_remaining(fd) - 4)
+    FATAL_ERROR("file '%s' is truncated or corrupt: block %d (%s) claims %d bytes, %lld remain\n", current_fname, blocknr,
+                IO_Fields[blocknr].datasetname, N1, file_size_remaining(fd));
+  fseek(fd, N1, SEEK_CUR);
+  my_fread(&N2, sizeof(int), 1, fd);
+  if(N1 != N2)
+    FATAL_ERROR("incorrect block-sizes detected!\n Task=%d   blocknr=%d  blksize1=%d  blksize2=%d\nfile: '%s'\n", ThisTask, blocknr,
+                N1, N2, current_fname);
+}
+
+// The record length must describe exactly `count` elements of a representation
+// this code can convert; anything else means the header and the data disagree.
+int IO_Def::element_size_from_record(int blocknr, long long N1, long long count)
+{
+  IO_Field *f = &IO_Fields[blocknr];
+  int vpb     = f->values_per_block;
+  long long F = (N1 > 0 && N1 % count == 0) ? N1 / count : 0;
+  long long S = F % vpb == 0 ? F / vpb : 0;
+  bool ok     = is_integer_memory_type(f->type_in_memory) ? (S == 4 || S == 8) : (S == 2 || S == 4 || S == 8);
+  if(!ok)
+    FATAL_ERROR(
+        "file '%s', block %d (%s): record length %lld does not fit %lld elements of %d values of a supported size (header and data "
+        "disagree)\n",
+        current_fname, blocknr, f->datasetname, N1, count, vpb);
+  return (int)F;
+}
+
+void IO_Def::check_hdf5_dataset_shape(hid_t dset, int blocknr, int type, long long n)
+{
+  IO_Field *f  = &IO_Fields[blocknr];
+  hid_t space  = H5Dget_space(dset);
+  int rank     = space >= 0 ? H5Sget_simple_extent_ndims(space) : -1;
+  hsize_t d[2] = {0, 0};
+  if(rank >= 1 && rank <= 2)
+    H5Sget_simple_extent_dims(space, d, nullptr);
+  if(space >= 0)
+    H5Sclose(space);
+
+  int want_rank = f->values_per_block == 1 ? 1 : 2;
+  if(rank != want_rank || d[0] != (hsize_t)n || (rank == 2 && d[1] != (hsize_t)f->values_per_block))
+    FATAL_ERROR(
+        "file '%s': dataset '%s' of particle type %d has shape (rank %d: %llu x %llu), expected %lld elements of %d values as "
+        "the header says\n",
+        current_fname, f->datasetname, type, rank, (unsigned long long)d[0], (unsigned long long)d[1], n, f->values_per_block);
+}
+
+void IO_Def::find_block(const char *label, FILE *fd)
+{
+  rewind(fd);
+
+  while(true)
+    {
+      unsigned int blksize;
+      if(fread(&blksize, 4, 1, fd) != 1)
+        break;
+      if(blksize != 8)
+        FATAL_ERROR("Incorrect Format (blksize=%u)!\nfile: '%s'\n", blksize, current_fname);
+
+      char blocklabel[4];
+      int skip;
+      my_fread(blocklabel, 4, 1, fd);
+      my_fread(&skip, 4, 1, fd);
+      my_fread(&blksize, 4, 1, fd);
+      byte_count -= 12;  // searching is not reading data
+
+      if(strncmp(label, blocklabel, 4) == 0)
+        return;
+
+      long long remain = file_size_remaining(fd);
+      if(skip < 8 || skip > remain)
+        FATAL_ERROR("file '%s': block '%c%c%c%c' claims %d bytes to the next label, but %lld remain; the file is truncated or corrupt\n",
+                    current_fname, blocklabel[0], blocklabel[1], blocklabel[2], blocklabel[3], skip, remain);
+      fseek(fd, skip, SEEK_CUR);
+    }
+
+  FATAL_ERROR("Block '%c%c%c%c' not found !\nfile: '%s'\n", label[0], label[1], label[2], label[3], current_fname);
+}
+
+void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask, void *CommBuffer)
+{
+  long long n_type[MAX_DATAGROUPS], npart[MAX_DATAGROUPS];
+  int typelist[MAX_DATAGROUPS];
+  FILE *fd = nullptr;
+  build_name(current_fname, sizeof(current_fname), "%s", fname);
+  stream_name = current_fname;
+
+  if(ThisTask == readTask)
+    {
+      if(file_format == 3)
+        read_header_fields(fname);
+      else if(file_format == 1 || file_format == 2)
+        {
+          if(!(fd = fopen(fname, "r")))
+            FATAL_ERROR("can't open file `%s' for reading initial conditions.\n", fname);
+          read_header_record(fd, fname);
+        }
+      else
+        FATAL_ERROR("unknown ICFormat");
+
+      for(int task = readTask + 1; task <= lastTask; task++)
+        MPI_Ssend(header_buf, header_size, MPI_BYTE, task, 11, Communicator);
+    }
+  else
+    MPI_Recv(header_buf, header_size, MPI_BYTE, readTask, 11, Communicator, MPI_STATUS_IGNORE);
+
+  int nstart;
+  read_file_header(fname, filenr, readTask, lastTask, n_type, npart, &nstart);
+
+  hid_t hdf5_file = -1;
+  hid_t hdf5_grp[MAX_DATAGROUPS];
+  if(ThisTask == readTask && file_format == 3)
+    {
+      hdf5_file = my_H5Fopen(fname, H5F_ACC_RDONLY, H5P_DEFAULT);
+      for(int g = 0; g < N_DataGroups; g++)
+        if(npart[g] > 0)
+          {
+            char gname[256];
+            get_datagroup_name(g, gname);
+            hdf5_grp[g] = my_H5Gopen(hdf5_file, gname);
+          }
+    }
+
+  int ntask_group = lastTask - readTask + 1;
+
+  for(int blocknr = 0; blocknr < N_IO_Fields; blocknr++)
+    {
+      IO_Field *f = &IO_Fields[blocknr];
+      if(f->type_in_file_output == FILE_NONE)
+        continue;
+
+      // a legacy initial-conditions file ends after the first five blocks
+      if(file_format == 1 && All.RestartFlag == RST_BEGIN && type_of_file == FILE_IS_SNAPSHOT && blocknr > 4)
+        break;
+
+      int B        = get_bytes_per_memory_blockelement(blocknr, 0);
+      int maxlen   = COMMBUFFERSIZE / B;
+      long long np = get_particles_in_block(blocknr, npart, typelist);
+      if(np == 0)
+        continue;
+
+      if(f->read_flag == SKIP_ON_READ && f->type_in_memory != MEM_MY_FILEOFFSET)
+        {
+          if(ThisTask == readTask && file_format == 1)
+            skip_record(fd, blocknr);
+          continue;
+        }
+
+      if(filenr == 0)
+        mpi_printf("READIC: reading block %d (%s)...\n", blocknr, f->datasetname);
+
+      int N1 = 0, F = B;
+      if(ThisTask == readTask && file_format != 3 && f->type_in_memory != MEM_MY_FILEOFFSET)
+        {
+          if(file_format == 2)
+            find_block(f->label, fd);
+          my_fread(&N1, sizeof(int), 1, fd);
+          F = element_size_from_record(blocknr, N1, np);
+          long long remain = file_size_remaining(fd);
+          if((long long)N1 + 4 > remain)
+            FATAL_ERROR("file '%s' is truncated: block %d (%s) needs %lld bytes, only %lld remain\n", fname, blocknr, f->datasetname,
+                        (long long)N1 + 4, remain);
+        }
+
+      int offset = 0;
+      for(int g = 0; g < N_DataGroups; g++)
+        {
+          if(!typelist[g])
+            {
+              offset += (int)share_of(npart[g], ThisTask - readTask, ntask_group);
+              continue;
+            }
+
+          // position of this file's group-g elements in the type-ordered
+          // sequence of the whole set
+          long long nprevious = 0;
+          if(f->type_in_memory == MEM_MY_FILEOFFSET && ntype_in_files)
+            {
+              for(int ff = 0; ff < NumFilesInSet; ff++)
+                for(int gg = 0; gg < g; gg++)
+                  nprevious += ntype_in_files[(size_t)ff * N_DataGroups + gg];
+              for(int ff = 0; ff < filenr; ff++)
+                nprevious += ntype_in_files[(size_t)ff * N_DataGroups + g];
+            }
+
+          hid_t dset = -1, fspace = -1;
+          bool zero_fill = false;
+          hsize_t pcsum  = 0;
+          int rank       = f->values_per_block == 1 ? 1 : 2;
+          if(ThisTask == readTask && file_format == 3)
+            {
+              dset = my_H5Dopen_if_existing(hdf5_grp[g], f->datasetname);
+              if(dset < 0)
+                {
+                  H5E_auto2_t func;
+                  void *cdata;
+                  H5Eget_auto2(H5E_DEFAULT, &func, &cdata);
+                  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+                  htri_t exists = H5Lexists(hdf5_grp[g], f->datasetname, H5P_DEFAULT);
+                  H5Eset_auto2(H5E_DEFAULT, func, cdata);
+                  if(exists > 0)
+                    FATAL_ERROR("file '%s': dataset '%s' of particle type %d exists but cannot be opened\n", fname, f->datasetname, g);
+                  if(f->read_flag == READ_REQUIRED)
+                    FATAL_ERROR("file '%s': required dataset '%s' is missing for particle type %d\n", fname, f->datasetname, g);
+                  zero_fill = true;
+                  printf("\tDataset %s not present for particle type %d, using zero.\n", f->datasetname, g);
+                }
+              else
+                {
+                  check_hdf5_dataset_shape(dset, blocknr, g, npart[g]);
+                  fspace = H5Dget_space(dset);
+                  if(fspace < 0)
+                    FATAL_ERROR("file '%s': no dataspace for dataset '%s'\n", fname, f->datasetname);
+                  hid_t ftype = H5Dget_type(dset);
+                  byte_count += (long long)H5Tget_size(ftype) * npart[g] * f->values_per_block;
+                  H5Tclose(ftype);
+                }
+            }
+
+          for(int task = readTask; task <= lastTask; task++)
+            {
+              int n_for_this_task = (int)share_of(npart[g], task - readTask, ntask_group);
+
+              while(n_for_this_task > 0)
+                {
+                  int pc = std::min(n_for_this_task, maxlen);
+
+                  if(ThisTask == readTask && f->type_in_memory != MEM_MY_FILEOFFSET)
+                    {
+                      if(file_format == 3)
+                        {
+                          if(zero_fill)
+                            memset(CommBuffer, 0, (size_t)pc * B);
+                          else
+                            {
+                              hsize_t start[2] = {pcsum, 0};
+                              hsize_t count[2] = {(hsize_t)pc, (hsize_t)f->values_per_block};
+                              my_H5Sselect_hyperslab(fspace, H5S_SELECT_SET, start, nullptr, count, nullptr);
+                              hid_t mspace = my_H5Screate_simple(rank, count, nullptr);
+                              my_H5Dread(dset, get_hdf5_memorytype_of_block(blocknr), mspace, fspace, H5P_DEFAULT, CommBuffer,
+                                         f->datasetname);
+                              my_H5Sclose(mspace, H5S_SIMPLE);
+                            }
+                          pcsum += pc;
+                        }
+                      else if(F == B)
+                        my_fread(CommBuffer, B, pc, fd);
+                      else
+                        {
+                          char *aux = (char *)mymalloc("CommAuxBuffer", (size_t)F * pc);
+                          my_fread(aux, F, pc, fd);
+                          type_cast_data(aux, F, (char *)CommBuffer, B, pc, blocknr);
+                          myfree(aux);
+                        }
+                    }
+
+                  if(ThisTask == readTask && task != readTask)
+                    MPI_Ssend(CommBuffer, B * pc, MPI_BYTE, task, 12, Communicator);
+                  if(ThisTask != readTask && task == ThisTask)
+                    MPI_Recv(CommBuffer, B * pc, MPI_BYTE, readTask, 12, Communicator, MPI_STATUS_IGNORE);
+
+                  if(ThisTask == task)
+                    {
+                      if(blocknr == 0 && f->array == A_P)
+                        for(int n = 0; n < pc; n++)
+                          set_type_of_element(nstart + offset + n, g);
+                      empty_read_buffer(blocknr, nstart + offset, pc, g, nprevious, CommBuffer);
+                      offset += pc;
+                    }
+
+                  n_for_this_task -= pc;
+                  nprevious += pc;
+                }
+            }
+
+          if(dset >= 0)
+            my_H5Dclose(dset, f->datasetname);
+          if(fspace >= 0)
+            my_H5Sclose(fspace, H5S_SIMPLE);
+        }
+
+      if(ThisTask == readTask && file_format != 3 && f->type_in_memory != MEM_MY_FILEOFFSET)
+        {
+          int N2;
+          my_fread(&N2, sizeof(int), 1, fd);
+          if(N1 != N2)
+            FATAL_ERROR("incorrect block-sizes detected!\n Task=%d   blocknr=%d  blksize1=%d  blksize2=%d\n%sfile: '%s'\n", ThisTask,
+                        blocknr, N1, N2,
+                        blocknr == 2 ? "Possible mismatch of 32bit and 64bit ID's in IC file and VORTAN compilation !\n" : "", fname);
+        }
+    }
+
+  for(int g = 0; g < N_DataGroups; g++)
+    read_increase_numbers(g, (int)share_of(npart[g], ThisTask - readTask, ntask_group));
+
+  if(ThisTask == readTask)
+    {
+      if(file_format == 3)
+        {
+          for(int g = N_DataGroups - 1; g >= 0; g--)
+            if(npart[g] > 0)
+              {
+                char gname[256];
+                get_datagroup_name(g, gname);
+                my_H5Gclose(hdf5_grp[g], gname);
+              }
+          my_H5Fclose(hdf5_file, fname);
+        }
+      else
+        fclose(fd);
+    }
+  stream_name = nullptr;
+}

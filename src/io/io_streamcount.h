@@ -1,0 +1,25 @@
+#ifndef VORTAN_IO_STREAMCOUNT_H
+#define VORTAN_IO_STREAMCOUNT_H
+
+#include <cstdio>
+
+// Counted, checked stream transfers. A short transfer ends the run, so a file
+// is never reported as written (or read) when it was not. The optional file
+// name lets the messages say which file went wrong.
+class io_streamcount
+{
+ public:
+  long long byte_count = 0;
+  const char *stream_name = nullptr;
+
+  size_t my_fwrite(const void *ptr, size_t size, size_t nmemb, FILE *stream);
+  size_t my_fread(void *ptr, size_t size, size_t nmemb, FILE *stream);
+  // Flush and close, both checked: buffered data that cannot reach the disk
+  // (disk full, quota) only shows up here.
+  void my_fclose(FILE *stream);
+
+  long long get_io_byte_count() const { return byte_count; }
+  void reset_io_byte_count() { byte_count = 0; }
+};
+
+#endif
