@@ -100,9 +100,12 @@ void memory::mymalloc_init(int maxmemsize, enum restart_options restartflag)
   HighMarkTabBufSize           = TABBUF_SIZE;
   HighMarkTabBuf               = static_cast<char *>(calloc(TABBUF_SIZE, 1));
   HighMarkTabBufWithoutGeneric = static_cast<char *>(calloc(TABBUF_SIZE, 1));
+  HighMarkTab                  = {HighMarkTabBuf, static_cast<size_t *>(calloc(MAXBLOCKS + 1, sizeof(size_t))), 0, 0};
+  HighMarkTabWithoutGeneric = {HighMarkTabBufWithoutGeneric, static_cast<size_t *>(calloc(MAXBLOCKS + 1, sizeof(size_t))), 0, 0};
 
   if(!BlockSize || !Table || !MovableFlag || !GenericFlag || !BasePointers || !VarName || !FunctionName || !ParentFileName ||
-     !FileName || !LineNumber || !HighMarkTabBuf || !HighMarkTabBufWithoutGeneric)
+     !FileName || !LineNumber || !HighMarkTabBuf || !HighMarkTabBufWithoutGeneric ||
+     !HighMarkTab.lineoff || !HighMarkTabWithoutGeneric.lineoff)
     FATAL_ERROR("cannot allocate the bookkeeping tables of the block allocator");
 
   RestartFlag = restartflag;
@@ -244,12 +247,12 @@ void *memory::mymalloc_movable_fullinfo(void *ptr, const char *varname, size_t n
   if(AllocatedBytes - AllocatedBytesGeneric > HighMarkBytesWithoutGeneric)
     {
       HighMarkBytesWithoutGeneric = AllocatedBytes - AllocatedBytesGeneric;
-      dump_memory_table_buffer(HighMarkTabBufWithoutGeneric);
+      render_high_mark_table(HighMarkTabWithoutGeneric);
     }
   if(AllocatedBytes > HighMarkBytes)
     {
       HighMarkBytes = AllocatedBytes;
-      dump_memory_table_buffer(HighMarkTabBuf);
+      render_high_mark_table(HighMarkTab);
     }
 
   if(clear_flag)
@@ -300,6 +303,7 @@ void memory::myfree_movable_fullinfo(void *p, const char *func, const char *file
 
   int b       = find_block(p, movable_flag, func, file, line, false);
   size_t size = BlockSize[b];
+  block_changed(b);
 
   if(GenericFlag[b])
     AllocatedBytesGeneric -= size;
@@ -349,6 +353,7 @@ void *memory::myrealloc_movable_fullinfo(void *p, size_t n, const char *func, co
   int b = find_block(p, movable_flag, func, file, line, true);
   if(GenericFlag[b])
     FATAL_ERROR("unexpected");
+  block_changed(b);
 
   size_t old = BlockSize[b];
   AllocatedBytes -= old;
@@ -384,12 +389,12 @@ void *memory::myrealloc_movable_fullinfo(void *p, size_t n, const char *func, co
   if(AllocatedBytes - AllocatedBytesGeneric > HighMarkBytesWithoutGeneric)
     {
       HighMarkBytesWithoutGeneric = AllocatedBytes - AllocatedBytesGeneric;
-      dump_memory_table_buffer(HighMarkTabBufWithoutGeneric);
+      render_high_mark_table(HighMarkTabWithoutGeneric);
     }
   if(AllocatedBytes > HighMarkBytes)
     {
       HighMarkBytes = AllocatedBytes;
-      dump_memory_table_buffer(HighMarkTabBuf);
+      render_high_mark_table(HighMarkTab);
     }
 
   return Table[b];
@@ -402,33 +407,56 @@ void *memory::myfree_query_last_block()
   return Table[Nblocks - 1];
 }
 
+void memory::render_header(char *p, size_t cap, size_t *len) const
+{
+  int n = snprintf(p, cap,
+                   "-------------------------- Allocated Memory Blocks---- ( Step %8d )------------------\n"
+                   "Task    Nr F                  Variable      MBytes   Cumulative  Function|File|Linenumber\n"
+                   "%s",
+                   All.NumCurrentTiStep, DASHES);
+  *len = n < 0 ? 0 : (static_cast<size_t>(n) < cap ? n : cap - 1);
+}
+
+size_t memory::render_block_line(char *p, size_t cap, int i) const
+{
+  // Blocks are contiguous from Base, so the cumulative size is the block's end.
+  size_t cumulative = (Table[i] + BlockSize[i]) - Base;
+  int n = snprintf(p, cap, "%4d %5d %d %40s  %10.4f   %10.4f  %s%s()|%s|%d\n", ThisTask, i, MovableFlag[i], VarName + i * MAXCHARS,
+                   BlockSize[i] * TO_MBYTE_FAC, cumulative * TO_MBYTE_FAC, ParentFileName + i * MAXCHARS, FunctionName + i * MAXCHARS,
+                   FileName + i * MAXCHARS, LineNumber[i]);
+  return n < 0 ? 0 : (static_cast<size_t>(n) < cap ? n : cap - 1);
+}
+
 size_t memory::dump_memory_table_buffer(char *p)
 {
-  // Callers size p for (Nblocks + 10) lines; each line is bounded by the slot
-  // widths, so this cannot overrun.
+  // Callers size p for (Nblocks + 10) lines; every line fits into one slot.
   size_t cap = (static_cast<size_t>(Nblocks) + TABLE_LINE_COUNT_EXTRA) * MAXLEN_TABLE_LINE;
-  size_t cc  = 0;
-  auto put   = [&](int len) {
-    if(len > 0)
-      cc += (static_cast<size_t>(len) < cap - cc) ? static_cast<size_t>(len) : cap - cc - 1;
-  };
-
-  put(snprintf(p + cc, cap - cc, "-------------------------- Allocated Memory Blocks---- ( Step %8d )------------------\n",
-               All.NumCurrentTiStep));
-  put(snprintf(p + cc, cap - cc, "Task    Nr F                  Variable      MBytes   Cumulative  Function|File|Linenumber\n"));
-  put(snprintf(p + cc, cap - cc, "%s", DASHES));
-
-  size_t totBlocksize = 0;
+  size_t cc;
+  render_header(p, cap, &cc);
   for(int i = 0; i < Nblocks; i++)
-    {
-      totBlocksize += BlockSize[i];
-      put(snprintf(p + cc, cap - cc, "%4d %5d %d %40s  %10.4f   %10.4f  %s%s()|%s|%d\n", ThisTask, i, MovableFlag[i],
-                   VarName + i * MAXCHARS, BlockSize[i] * TO_MBYTE_FAC, totBlocksize * TO_MBYTE_FAC, ParentFileName + i * MAXCHARS,
-                   FunctionName + i * MAXCHARS, FileName + i * MAXCHARS, LineNumber[i]));
-    }
-  put(snprintf(p + cc, cap - cc, "%s", DASHES));
-
+    cc += render_block_line(p + cc, cap - cc, i);
+  int n = snprintf(p + cc, cap - cc, "%s", DASHES);
+  if(n > 0)
+    cc += n;
   return cc;
+}
+
+void memory::render_high_mark_table(rendered_table &t)
+{
+  char head[3 * MAXLEN_TABLE_LINE];
+  size_t hlen;
+  render_header(head, sizeof(head), &hlen);
+  if(hlen != t.headlen) // the step number grew a digit beyond its field
+    t.valid = 0;
+  memcpy(t.buf, head, hlen);
+  t.headlen    = hlen;
+  t.lineoff[0] = hlen;
+
+  for(int i = t.valid; i < Nblocks; i++)
+    t.lineoff[i + 1] = t.lineoff[i] + render_block_line(t.buf + t.lineoff[i], MAXLEN_TABLE_LINE, i);
+  t.valid = Nblocks;
+
+  snprintf(t.buf + t.lineoff[Nblocks], MAXLEN_TABLE_LINE, "%s", DASHES);
 }
 
 void memory::dump_memory_table()

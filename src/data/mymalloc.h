@@ -68,6 +68,18 @@ class memory : public setcomm
   char *HighMarkTabBuf                = nullptr;
   char *HighMarkTabBufWithoutGeneric  = nullptr;
   size_t HighMarkTabBufSize           = 0;
+
+  // The high-water tables are re-rendered only from the first block that
+  // changed since their last rendering, so a run of allocations that each set
+  // a new mark stays linear instead of quadratic.
+  struct rendered_table
+  {
+    char *buf;
+    size_t *lineoff; // start of the line of block i; lineoff[Nblocks] = trailer
+    size_t headlen;
+    int valid;       // lines of blocks 0 .. valid-1 are still correct
+  };
+  rendered_table HighMarkTab{}, HighMarkTabWithoutGeneric{};
   enum restart_options RestartFlag    = RST_BEGIN;
 
   // Bytes moved to align Base to a cache line; peers need it to find our base.
@@ -108,6 +120,16 @@ class memory : public setcomm
   void setup_region(char *base, size_t totbytes);
   void setup_island_tables();
   void set_name(char *slot, const char *src) const;
+  void render_header(char *p, size_t cap, size_t *len) const;
+  size_t render_block_line(char *p, size_t cap, int i) const;
+  void render_high_mark_table(rendered_table &t);
+  void block_changed(int b)
+  {
+    if(HighMarkTab.valid > b)
+      HighMarkTab.valid = b;
+    if(HighMarkTabWithoutGeneric.valid > b)
+      HighMarkTabWithoutGeneric.valid = b;
+  }
 };
 
 extern memory Mem;

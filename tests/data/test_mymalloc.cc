@@ -14,7 +14,7 @@
 #include "mpi_utils/shared_mem_handler.h"
 
 static ::testing::Environment *const env =
-    ::testing::AddGlobalTestEnvironment(new vortan_test::AllocatorEnvironment(16, "mymalloc_out"));
+    ::testing::AddGlobalTestEnvironment(new vortan_test::AllocatorEnvironment(64, "mymalloc_out"));
 
 namespace
 {
@@ -51,7 +51,7 @@ TEST(Allocator, StartupLeavesIslandTablesInTheRegion)
   EXPECT_EQ(label(2), "GetNodeIDForSimulCommRank");
   EXPECT_EQ(label(3), "SharedMemBaseAddr");
   EXPECT_EQ(reinterpret_cast<uintptr_t>(Mem.Base) % 64, 0u);
-  EXPECT_EQ(Mem.TotBytes, size_t(16) << 20);
+  EXPECT_EQ(Mem.TotBytes, size_t(64) << 20);
   EXPECT_EQ(Mem.AllocatedBytes + Mem.FreeBytes, Mem.TotBytes);
   EXPECT_EQ(Shmem.SharedMemBaseAddr[Shmem.Island_ThisTask], Mem.Base);
 
@@ -184,6 +184,37 @@ TEST(Allocator, MovableResizeKeepsStartAndShiftsBlocksAbove)
         myfree_movable(ptr[k]);
       EXPECT_EQ(Mem.FreeBytes, free);
     }
+}
+
+// The high-water table is rendered incrementally; at every new mark it must
+// equal a full rendering of the live blocks.
+TEST(Allocator, HighWaterTableEqualsAFreshDumpAtEveryNewMark)
+{
+  std::vector<char> fresh((MAXBLOCKS + 10) * MAXLEN_TABLE_LINE);
+  auto check = [&](const char *step) {
+    Mem.dump_memory_table_buffer(fresh.data());
+    EXPECT_STREQ(Mem.HighMarkTabBuf, fresh.data()) << step;
+  };
+
+  size_t base = Mem.HighMarkBytes;
+  char *m[4];
+  for(int k = 0; k < 4; k++)
+    m[k] = static_cast<char *>(mymalloc_movable(&m[k], "hw_movable", base + 1000 * (k + 1)));
+  check("after growing allocations");
+
+  myfree_movable(m[1]); // lines of the blocks above change
+  void *extra = mymalloc_movable(&extra, "hw_extra", 3 * base + 50000);
+  check("after a release in the middle and a new mark");
+
+  All.NumCurrentTiStep = 123456789; // a step number wider than its field
+  m[0] = static_cast<char *>(myrealloc_movable(m[0], Mem.HighMarkBytes + 10000));
+  check("after a resize in the middle with a wider step number");
+  All.NumCurrentTiStep = 0;
+
+  myfree_movable(extra);
+  for(int k = 3; k >= 0; k--)
+    if(m[k])
+      myfree_movable(m[k]);
 }
 
 // The task with the largest high-water mark sends its table to task 0. The
