@@ -12,14 +12,7 @@
 #include "io/hdf5_util.h"
 #include "main/main.h"
 
-#if __has_include("logs/logs.h")
 #include "logs/logs.h"
-#define SNAP_TIMER_START Logs.timer_start(CPU_SNAPSHOT)
-#define SNAP_TIMER_STOP Logs.timer_stop(CPU_SNAPSHOT)
-#else
-#define SNAP_TIMER_START
-#define SNAP_TIMER_STOP
-#endif
 
 // stellar mass per year in grams per second: solar mass / seconds per year
 #define SFR_TO_CGS 6.302760666210359e25
@@ -419,17 +412,12 @@ void snap_io::read_header_fields(const char *fname)
 void snap_io::write_snapshot(int num, mysnaptype loc_snap_type)
 {
   snap_type = loc_snap_type;
-  SNAP_TIMER_START;
+  Logs.timer_start(CPU_SNAPSHOT);
 
   mpi_printf("\nSNAPSHOT: writing snapshot file #%d @ time %g ... \n", num, All.Time);
   double t0 = MPI_Wtime();
   reset_io_byte_count();
   All.set_cosmo_factors_for_current_time();
-
-  long long n_type[NTYPES] = {0};
-  for(int n = 0; n < Sp->NumPart; n++)
-    n_type[Sp->P[n].getType()]++;
-  MPI_Allreduce(n_type, ntot_type_all, NTYPES, MPI_LONG_LONG, MPI_SUM, Communicator);
 
   char buf[MAXLEN_PATH_EXTRA];
   if(All.NumFilesPerSnapshot < 2)
@@ -443,7 +431,7 @@ void snap_io::write_snapshot(int num, mysnaptype loc_snap_type)
       build_name(buf, sizeof(buf), "%s/snapdir_%03d/%s_%03d", All.OutputDir, num, All.SnapshotFileBase, num);
     }
 
-  write_multiple_files(buf, All.NumFilesPerSnapshot);
+  write_file_set(buf);
 
   long long byte_count_all = 0, bc = get_io_byte_count();
   MPI_Allreduce(&bc, &byte_count_all, 1, MPI_LONG_LONG, MPI_SUM, Communicator);
@@ -453,7 +441,19 @@ void snap_io::write_snapshot(int num, mysnaptype loc_snap_type)
              dt, mb, dt > 0 ? mb / dt : 0.0);
 
   All.Ti_lastoutput = All.Ti_Current;
-  SNAP_TIMER_STOP;
+  Logs.timer_stop(CPU_SNAPSHOT);
+}
+
+void snap_io::write_file_set(const char *fname)
+{
+  long long n_type[NTYPES] = {0};
+  for(int n = 0; n < Sp->NumPart; n++)
+    n_type[Sp->P[n].getType()]++;
+  MPI_Allreduce(n_type, ntot_type_all, NTYPES, MPI_LONG_LONG, MPI_SUM, Communicator);
+
+  char buf[MAXLEN_PATH_EXTRA];
+  build_name(buf, sizeof(buf), "%s", fname);
+  write_multiple_files(buf, All.NumFilesPerSnapshot);
 }
 
 double snap_io::minimum_region_size() { return All.BoxSize > 0 ? All.BoxSize : 1.0; }
@@ -502,7 +502,7 @@ void snap_io::read_ic(const char *fname)
   if(Sp->P || Sp->NumPart)
     FATAL_ERROR("read_ic() needs an empty particle container\n");
 
-  SNAP_TIMER_START;
+  Logs.timer_start(CPU_SNAPSHOT);
   double t0      = MPI_Wtime();
   Sp->TotNumPart = 0;
 
@@ -544,5 +544,5 @@ void snap_io::read_ic(const char *fname)
   if(header.flag_entropy_instead_u)
     FATAL_ERROR("Initial condition file contains entropy, but INITIAL_CONDITIONS_CONTAIN_ENTROPY is not set\n");
 
-  SNAP_TIMER_STOP;
+  Logs.timer_stop(CPU_SNAPSHOT);
 }

@@ -52,6 +52,9 @@ class snap_io : public IO_Def
   void init_basic(simparticles *Sp_ptr);
 
   void write_snapshot(int num, mysnaptype loc_snap_type);
+  // Writes the local particles as the file set with base name fname
+  // (All.NumFilesPerSnapshot files); collective.
+  void write_file_set(const char *fname);
   void read_ic(const char *fname);
 
   io_header header;
