@@ -160,7 +160,9 @@ void logs::write_cpu_log()
     local_total += CPU_Step[i];
 
   double max_total = 0, max_step[CPU_LAST], sum_step[CPU_LAST];
-  MPI_Reduce(&local_total, &max_total, 1, MPI_DOUBLE, MPI_MAX, 0, Communicator);
+  // All tasks learn the maximum, so the per-bin step times in All stay
+  // identical everywhere (they go into every task's restart file).
+  MPI_Allreduce(&local_total, &max_total, 1, MPI_DOUBLE, MPI_MAX, Communicator);
   MPI_Reduce(CPU_Step, max_step, CPU_LAST, MPI_DOUBLE, MPI_MAX, 0, Communicator);
   MPI_Reduce(CPU_Step, sum_step, CPU_LAST, MPI_DOUBLE, MPI_SUM, 0, Communicator);
 
@@ -210,22 +212,6 @@ void logs::write_cpu_log()
               static_cast<unsigned long long>(All.GlobalNSynchronizedHydro), bar);
       flush_log(FdBalance);
 
-      // The bin is -1 before any bin was active; nothing to record then.
-      int hb = All.HighestActiveTimeBin;
-      if(hb >= 0 && hb < TIMEBINS)
-        {
-          int &cnt = All.CPU_TimeBinCountMeasurements[hb];
-          if(cnt >= 6)
-            {
-              for(int k = 0; k < 5; k++)
-                All.CPU_TimeBinMeasurements[hb][k] = All.CPU_TimeBinMeasurements[hb][k + 1];
-              cnt = 5;
-            }
-          if(cnt < 0)
-            cnt = 0;
-          All.CPU_TimeBinMeasurements[hb][cnt++] = max_total;
-        }
-
       fprintf(FdCPUCSV, "%d, %g, %d, %d", All.NumCurrentTiStep, All.Time, NTask, All.HighestActiveTimeBin);
 
       fprintf(FdCPU, "Step %d, Time: %g, CPUs: %d, HighestActiveTimeBin: %d\n", All.NumCurrentTiStep, All.Time, NTask,
@@ -244,6 +230,22 @@ void logs::write_cpu_log()
       flush_log(FdCPU);
       fprintf(FdCPUCSV, "\n");
       flush_log(FdCPUCSV);
+    }
+
+  // The bin is -1 before any bin was active; nothing to record then.
+  int hb = All.HighestActiveTimeBin;
+  if(hb >= 0 && hb < TIMEBINS)
+    {
+      int &cnt = All.CPU_TimeBinCountMeasurements[hb];
+      if(cnt >= 6)
+        {
+          for(int k = 0; k < 5; k++)
+            All.CPU_TimeBinMeasurements[hb][k] = All.CPU_TimeBinMeasurements[hb][k + 1];
+          cnt = 5;
+        }
+      if(cnt < 0)
+        cnt = 0;
+      All.CPU_TimeBinMeasurements[hb][cnt++] = max_total;
     }
 
   CPUThisRun = timediff(StartOfRun, MPI_Wtime());
