@@ -57,14 +57,17 @@ void *lat_alloc(size_t n, size_t elsize, int zero)
   if(bytes == 0)
     bytes = 1; /* a distinct non-null block even for empty arrays */
 
-  errno   = 0;
-  void *p = hook_alloc(bytes, hook_ctx);
+  /* errno only speaks for this request; the caller's value survives a success */
+  const int caller_errno = errno;
+  errno                  = 0;
+  void *p                = hook_alloc(bytes, hook_ctx);
   if(!p)
     {
       if(errno == 0)
         errno = ENOMEM;
       return NULL;
     }
+  errno = caller_errno;
   if(zero)
     memset(p, 0, bytes);
   return p;
