@@ -1,37 +1,13 @@
-// Start-up of the pieces the allocator needs, for MPI tests: island split,
-// binding of Mem, run data, and the region itself. Once per process.
+// The allocator start-up as a GoogleTest environment.
 #ifndef VORTAN_TESTS_ALLOC_ENV_H
 #define VORTAN_TESTS_ALLOC_ENV_H
 
 #include <gtest/gtest.h>
-#include <mpi.h>
-#include <sys/stat.h>
-#include <cstdio>
-#include <cstring>
 
-#include "data/allvars.h"
-#include "data/mymalloc.h"
-#include "mpi_utils/shared_mem_handler.h"
+#include "alloc_start.h"
 
 namespace vortan_test
 {
-// The output directory is outdir + "_np<world size>/" (so runs with different
-// rank counts can go in parallel), made by world rank 0.
-inline void start_allocator(int maxmemsize, const char *outdir)
-{
-  Shmem.setup_islands();
-  Mem.initcomm(Shmem.SimulationComm);
-  if(Shmem.GhostRank == 0)
-    Mem.determine_compute_nodes();
-
-  All.MaxMemSize  = maxmemsize;
-  All.RestartFlag = RST_BEGIN;
-  snprintf(All.OutputDir, sizeof(All.OutputDir), "%s_np%d/", outdir, Shmem.World_NTask);
-  if(Shmem.World_ThisTask == 0)
-    mkdir(All.OutputDir, 0755);
-  Mem.mymalloc_init(All.MaxMemSize, All.RestartFlag);
-}
-
 class AllocatorEnvironment : public ::testing::Environment
 {
  public:

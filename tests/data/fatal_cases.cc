@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "alloc_env.h"
+#include "alloc_start.h"
 #include "data/mymalloc.h"
 #include "data/simparticles.h"
 #include "logs/logs.h"
