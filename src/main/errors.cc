@@ -2,6 +2,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "data/macros.h"
 
@@ -33,7 +34,12 @@ void vortan_fatal_error(const char *func, const char *file, int line, const char
   MPI_Initialized(&init);
   MPI_Finalized(&fin);
   if(init && !fin)
-    MPI_Abort(MPI_COMM_WORLD, 1);
+    {
+      // The launcher stops forwarding output once the job is aborted; give it a
+      // moment to pass this message on first.
+      usleep(300000);
+      MPI_Abort(MPI_COMM_WORLD, 1);
+    }
   // Reached only without a live MPI job; never report a fatal error as success.
   exit(1);
 }

@@ -1,5 +1,6 @@
 // Entry point of Vortan.
 #include <mpi.h>
+#include <cstdio>
 
 #include "data/allvars.h"
 #include "data/mymalloc.h"
@@ -14,6 +15,10 @@ int main(int argc, char **argv)
   probe.get_core_set();
 
   MPI_Init(&argc, &argv);
+
+  // Line-buffered output: a fatal error on one rank aborts the others, and
+  // whatever they had buffered would be lost with them.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
 
   Shmem.setup_islands();
   if(Shmem.GhostRank)

@@ -71,3 +71,9 @@ void shmem::release_listener() const
   char c = 0;
   send_to_listener(TAG_SHUTDOWN, &c, 1);
 }
+
+void shmem::announce_start(int go) const
+{
+  if(listeners_in_use())
+    MPI_Bcast(&go, 1, MPI_INT, 0, MPI_COMM_WORLD);
+}

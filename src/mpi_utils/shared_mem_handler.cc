@@ -9,9 +9,18 @@
 #include "data/allvars.h"
 #include "data/macros.h"
 #include "data/mymalloc.h"
+#include "time_integration/driftfac.h"
 
 void shmem::shared_memory_handler()
 {
+  int go = 0;
+  MPI_Bcast(&go, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  if(!go)
+    {
+      MPI_Finalize();
+      exit(0);
+    }
+
   // These two collective steps mirror begrun1 on the compute ranks, in the
   // same order: the run data broadcast, then the island's window allocation.
   MPI_Bcast(All.get_data_ptr(), All.get_data_size(), MPI_BYTE, 0, MPI_COMM_WORLD);
@@ -39,8 +48,9 @@ void shmem::shared_memory_handler()
           if(static_cast<size_t>(length) != All.get_data_size())
             FATAL_ERROR("listener received %d bytes of run data from task %d, expected %zu", length, source, All.get_data_size());
           memcpy(All.get_data_ptr(), message.data(), length);
-          // The drift table (tag 86) is only needed to drift particles for
-          // neighbour-tree answers, which the listener does not serve yet.
+          // the listener drifts particles and nodes for the answers it serves
+          if(tag == TAG_DRIFT_INIT)
+            Driftfac.init_drift_table();
         }
       else if((tag >= TAG_FETCH_GRAVITY && tag < TAG_FETCH_GRAVITY + MAX_TREE_INFOS) || tag == TAG_TREE_ALLOC || tag == TAG_TREE_FREE ||
               tag == TAG_METDATA || tag == TAG_FREE_OFFSETS ||

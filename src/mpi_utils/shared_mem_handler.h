@@ -68,6 +68,11 @@ class shmem
   // Sent by the first rank of each island to its listener.
   void send_to_listener(int tag, const void *buf, int nbytes) const;
   void release_listener() const;
+
+  // The listeners wait in a collective at the head of their loop; compute ranks
+  // tell them once, before reading parameters, whether the run goes on (1) or
+  // ends right away (0), so that an early orderly end cannot leave them hanging.
+  void announce_start(int go) const;
 };
 
 extern shmem Shmem;

@@ -6,6 +6,9 @@
 
 #include "data/macros.h"
 
+cpu_set_t pinning::CoreSet;
+int pinning::NumCores = 0;
+
 void pinning::detect_topology() { CPU_ZERO(&CoreSet); }
 
 void pinning::get_core_set()

@@ -17,8 +17,10 @@ class pinning
   void report_pinning(setcomm *sc);
 
  private:
-  cpu_set_t CoreSet;
-  int NumCores = 0;
+  // Taken before MPI starts (its runtime may change the affinity), used later by
+  // the run object.
+  static cpu_set_t CoreSet;
+  static int NumCores;
   int PinnedCore = -1;
 };
 
