@@ -46,12 +46,14 @@ inline void merge_runs(In a, In a_end, In b, In b_end, Out out, Tcomp &comp)
       return;
     }
 
+  // branch-free selection: on random keys the outcome of comp is a coin
+  // toss, and a mispredicted branch per element costs more than the compare
   while(a != a_end && b != b_end)
     {
-      if(comp(*b, *a))
-        *out++ = *b++;
-      else
-        *out++ = *a++;
+      bool take_b = comp(*b, *a);
+      *out++      = take_b ? *b : *a;
+      b += take_b;
+      a += !take_b;
     }
   out = std::copy(a, a_end, out);
   std::copy(b, b_end, out);
