@@ -72,6 +72,21 @@ class simparticles : public intposconvert, public setcomm
   bool is_deleted(int i) const { return P[i].getMass() == 0 && P[i].ID.get() == 0; }
 
   void timebin_cleanup_list_of_active_particles();
+
+  // time steps and bins (time_integration/timestep.cc)
+  integertime get_timestep_grav(int p);
+  integertime get_timestep_hydro(int p);
+  int test_if_grav_timestep_is_too_large(int p, int bin);
+  static int get_timestep_bin(integertime ti_step);
+  void timebins_get_bin_and_do_validity_checks(integertime ti_step, int *bin_new, int bin_old);
+
+  // synchronisation points, active sets and prediction (time_integration/predict.cc)
+  integertime find_next_sync_point();
+  void mark_active_timebins();
+  void reconstruct_timebins();
+  void make_list_of_active_particles();
+  void drift_all_particles();
+  void drift_particle(particle_data *P, sph_particle_data *SphP, integertime time1, bool ignore_light_cone = false);
 };
 
 #endif
