@@ -21,28 +21,9 @@
 
 namespace
 {
-const char *usage =
-    "usage: vortan-ics MODEL OUTBASE [options]        write initial conditions\n"
-    "       vortan-ics convert INBASE OUTBASE --from F --to F [--files K]\n"
-    "       vortan-ics dump INBASE --from F            print particles sorted by ID (lines \"P id type x y z vx vy vz mass u rho hsml z ne\")\n"
-    "\n"
-    "MODEL:\n"
-    "  plummer    Plummer sphere of collisionless particles (type 1, mass table)\n"
-    "  collapse   adiabatic collapse: cold gas sphere with density ~ 1/r\n"
-    "  blast      gas lattice cube with a hot centre (blast wave)\n"
-    "\n"
-    "options:\n"
-    "  --format F          file format 1, 2 or 3 (default 3)\n"
-    "  --files K           number of files of the set (default 1)\n"
-    "  --concurrent C      files written at the same time (default: all)\n"
-    "  --n N               particles (blast: particles per side) (default 1000, blast 16)\n"
-    "  --seed S            random seed (default 42)\n"
-    "  --mass M            total mass (default 1)\n"
-    "  --radius R          Plummer scale length / sphere radius / cube side (default 1)\n"
-    "  --energy E          blast energy (default 1)\n"
-    "  --G G               gravitational constant in internal units (default: from the units)\n"
-    "  --unit-length-cm L  --unit-mass-g M  --unit-velocity-cms V   (default 1 1 1, i.e. G=1 if --G not given... see README)\n"
-    "  --maxmem MB         memory region per task in MB (default: from the particle number)\n";
+// Memory region of convert and dump, which do not know the particle number
+// before the region is set up.
+const int CONVERT_MAXMEM_MB = 256;
 
 struct options
 {
@@ -54,12 +35,55 @@ struct options
   bool units_given = false;
 };
 
+double gravity_constant(const options &o)
+{
+  if(o.G > 0)
+    return o.G;
+  return GRAVITY / (o.ul * o.ul * o.ul) * o.um * pow(o.ul / o.uv, 2);
+}
+
+// The defaults are printed from an options object, so the text cannot drift
+// from what the program does.
+void print_usage()
+{
+  const options d;
+  fprintf(stderr,
+          "usage: vortan-ics MODEL OUTBASE [options]        write initial conditions\n"
+          "       vortan-ics convert INBASE OUTBASE --from F --to F [--files K]\n"
+          "       vortan-ics dump INBASE --from F            print particles sorted by ID (lines \"P id type x y z vx vy vz mass u "
+          "rho hsml z ne\")\n"
+          "\n"
+          "MODEL:\n"
+          "  plummer    Plummer sphere of collisionless particles (type 1, mass table)\n"
+          "  collapse   adiabatic collapse: cold gas sphere with density ~ 1/r\n"
+          "  blast      gas lattice cube with a hot centre (blast wave)\n"
+          "\n"
+          "options:\n"
+          "  --format F             file format 1, 2 or 3 (default %d)\n"
+          "  --files K              number of files of the set (default %d)\n"
+          "  --concurrent C         files written at the same time (default: all)\n"
+          "  --n N                  particles (blast: particles per side) (default 1000, blast 16)\n"
+          "  --seed S               random seed (default %d)\n"
+          "  --mass M               total mass (default %g)\n"
+          "  --radius R             Plummer scale length / sphere radius / cube side (default %g)\n"
+          "  --energy E             blast energy (default %g)\n"
+          "  --unit-length-cm L     length unit in cm (default %.7g, 1 kpc)\n"
+          "  --unit-mass-g M        mass unit in g (default %.7g, 1e10 solar masses)\n"
+          "  --unit-velocity-cms V  velocity unit in cm/s (default %.7g, 1 km/s)\n"
+          "  --G G                  gravitational constant in internal units (default: from the units, %g for the default units)\n"
+          "  --maxmem MB            memory region per task in MB (default: from the particle number; %d for convert and dump)\n",
+          d.format, d.files, d.seed, d.mass, d.radius, d.energy, d.ul, d.um, d.uv, gravity_constant(d), CONVERT_MAXMEM_MB);
+}
+
 [[noreturn]] void fail(const char *msg)
 {
   int rank = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   if(rank == 0)
-    fprintf(stderr, "vortan-ics: %s\n\n%s", msg, usage);
+    {
+      fprintf(stderr, "vortan-ics: %s\n\n", msg);
+      print_usage();
+    }
   MPI_Abort(MPI_COMM_WORLD, 2);
   exit(2);
 }
@@ -273,13 +297,6 @@ void setup_run_data(const options &o, int nformat)
   All.set_cosmo_factors_for_current_time();
 }
 
-double gravity_constant(const options &o)
-{
-  if(o.G > 0)
-    return o.G;
-  return GRAVITY / (o.ul * o.ul * o.ul) * o.um * pow(o.ul / o.uv, 2);
-}
-
 void generate(const options &o, simparticles &Sp, MPI_Comm comm)
 {
   int ntask, thistask;
@@ -391,27 +408,29 @@ int main(int argc, char **argv)
   MPI_Init(&argc, &argv);
   options o = parse(argc, argv);
 
-  long long nest = o.cmd == "blast" ? o.n * o.n * o.n : (o.n > 0 ? o.n : 0);
-  All.MaxMemSize = o.maxmem > 0 ? o.maxmem : 0;
-  if(All.MaxMemSize == 0)
-    {
-      int nt;
-      MPI_Comm_size(MPI_COMM_WORLD, &nt);
-      double per = (double)(nest > 0 ? nest : 1) / nt / 0.6 * (sizeof(particle_data) + sizeof(sph_particle_data) + 64);
-      All.MaxMemSize = (int)(per / (1 << 20)) + 96;
-      if(o.cmd == "convert" || o.cmd == "dump")
-        All.MaxMemSize = 256;  // --maxmem for larger sets
-    }
-  strcpy(All.OutputDir, "/tmp/");
-  All.RestartFlag = RST_BEGIN;
-
+  // On several shared-memory islands one rank per island becomes a listener,
+  // as in the simulation; it follows the same start-up protocol and is
+  // released at the end.
   Shmem.setup_islands();
   if(Shmem.GhostRank)
     {
       Mem.initcomm(Shmem.SimulationComm);
       Shmem.shared_memory_handler();
     }
+  Shmem.announce_start(1);
   MPI_Comm comm = Shmem.SimulationComm;
+
+  long long nest = o.cmd == "blast" ? o.n * o.n * o.n : (o.n > 0 ? o.n : 0);
+  All.MaxMemSize = o.maxmem > 0 ? o.maxmem : 0;
+  if(All.MaxMemSize == 0)
+    {
+      double per = (double)(nest > 0 ? nest : 1) / Shmem.Sim_NTask / 0.6 * (sizeof(particle_data) + sizeof(sph_particle_data) + 64);
+      All.MaxMemSize = (int)(per / (1 << 20)) + 96;
+      if(o.cmd == "convert" || o.cmd == "dump")
+        All.MaxMemSize = CONVERT_MAXMEM_MB;  // --maxmem for larger sets
+    }
+  strcpy(All.OutputDir, "/tmp/");
+  All.RestartFlag = RST_BEGIN;
   MPI_Bcast(All.get_data_ptr(), All.get_data_size(), MPI_BYTE, 0, MPI_COMM_WORLD);
   Mem.initcomm(comm);
   Mem.determine_compute_nodes();
@@ -446,7 +465,7 @@ int main(int argc, char **argv)
       write_set(o.out.c_str(), Sp, comm, o.format);
     }
 
-  if(Shmem.Island_ThisTask == 0 && Shmem.Island_NTask != Shmem.World_NTask)
+  if(Shmem.Island_ThisTask == 0 && Shmem.listeners_in_use())
     Shmem.release_listener();
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
   MPI_Finalize();
