@@ -180,6 +180,7 @@ void sim::endrun()
   else
     Shmem.release_listener();
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+  my_mpi_types_free();
   MPI_Finalize();
   exit(0);
 }

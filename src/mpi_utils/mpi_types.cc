@@ -1,6 +1,6 @@
 #include "mpi_utils/mpi_utils.h"
 
-MPI_Datatype MPI_MyIntPosType;
+MPI_Datatype MPI_MyIntPosType = MPI_DATATYPE_NULL;
 MPI_Op MPI_MIN_MyIntPosType;
 MPI_Op MPI_MAX_MyIntPosType;
 MPI_Op MPI_MIN_MySignedIntPosType;
@@ -28,4 +28,15 @@ void my_mpi_types_init(void)
   MPI_Op_create(minmax_op<MyIntPosType, true>, 1, &MPI_MAX_MyIntPosType);
   MPI_Op_create(minmax_op<MySignedIntPosType, false>, 1, &MPI_MIN_MySignedIntPosType);
   MPI_Op_create(minmax_op<MySignedIntPosType, true>, 1, &MPI_MAX_MySignedIntPosType);
+}
+
+void my_mpi_types_free(void)
+{
+  if(MPI_MyIntPosType == MPI_DATATYPE_NULL)
+    return;
+  MPI_Op_free(&MPI_MAX_MySignedIntPosType);
+  MPI_Op_free(&MPI_MIN_MySignedIntPosType);
+  MPI_Op_free(&MPI_MAX_MyIntPosType);
+  MPI_Op_free(&MPI_MIN_MyIntPosType);
+  MPI_Type_free(&MPI_MyIntPosType);
 }

@@ -8,7 +8,7 @@
 #include "data/dtypes.h"
 
 // Datatype and element-wise min/max operators for integer positions, created
-// once at start-up by my_mpi_types_init() and never freed.
+// once at start-up by my_mpi_types_init() and released at the end of the run.
 extern MPI_Datatype MPI_MyIntPosType;
 extern MPI_Op MPI_MIN_MyIntPosType;
 extern MPI_Op MPI_MAX_MyIntPosType;
@@ -16,6 +16,7 @@ extern MPI_Op MPI_MIN_MySignedIntPosType;
 extern MPI_Op MPI_MAX_MySignedIntPosType;
 
 void my_mpi_types_init(void);
+void my_mpi_types_free(void);
 
 // Sums and minima that cannot overflow 32 bits; sumup_longs and
 // minimum_large_ints work in place when src == res.
