@@ -122,6 +122,27 @@ class StartupTest(unittest.TestCase):
             self.assertEqual(len(f.readlines()), 61)
         self.assertTrue(os.path.exists(self.param + "-usedvalues"))
 
+    def test_modes_that_read_particles_then_stop(self):
+        # Collisionless initial conditions from the generator, named as the
+        # parameter file expects.
+        os.makedirs(os.path.join(self.dir, "ics"))
+        subprocess.run([ARGS.mpiexec, "-n", "2", ARGS.ics, "plummer", os.path.join(self.dir, "ics", "gas_collapse"),
+                        "--n", "200", "--format", "3"], check=True, stdout=subprocess.DEVNULL)
+        for ranks in (2, "islands"):
+            with self.subTest(ranks=ranks, mode=6):
+                rc, out = run(ranks, self.param, "6", cwd=self.dir)
+                self.assertNotEqual(rc, 0, out)
+                self.assertIn("READIC: Total number of particles :  200", out)
+                self.assertIn("Compile with option NGENIC to create cosmological initial conditions", out)
+            with self.subTest(ranks=ranks, mode=4):
+                snap = os.path.join(self.dir, "output", "snap_003.hdf5")
+                os.makedirs(os.path.dirname(snap), exist_ok=True)
+                shutil.copy(os.path.join(self.dir, "ics", "gas_collapse.hdf5"), snap)
+                rc, out = run(ranks, self.param, "4", "3", cwd=self.dir)
+                self.assertEqual(rc, 0, out)
+                self.assertIn("This option (Power Spectrum) only works for PERIODIC and enabled PMGRID.", out)
+                self.assertIn("endrun called", out)
+
     def test_run_modes_without_machinery_stop_with_their_message(self):
         cases = [
             (["3"], "Need to give the snapshot number for the chosen option."),
@@ -145,7 +166,9 @@ if __name__ == "__main__":
     parser.add_argument("--vortan", required=True)
     parser.add_argument("--mpiexec", required=True)
     parser.add_argument("--param", required=True)
+    parser.add_argument("--ics", required=True)
     ARGS, rest = parser.parse_known_args()
     ARGS.vortan = os.path.abspath(ARGS.vortan)
     ARGS.param = os.path.abspath(ARGS.param)
+    ARGS.ics = os.path.abspath(ARGS.ics)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
