@@ -1,0 +1,323 @@
+// Write and read rates of one particle file per format through the snapshot
+// engine, next to plain stdio and memcpy moving the same number of bytes.
+// Both wall and CPU time (of task 0) are shown: on a shared machine the wall
+// figures are noisy, the CPU figures show what the code itself costs.
+//
+//   bench/io/bench_particle_io [--n N] [--dir DIR] [--reps R]
+//   mpiexec -n 2 bench/io/bench_particle_io --n 2000000
+#include <fcntl.h>
+#include <mpi.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "data/allvars.h"
+#include "data/mymalloc.h"
+#include "data/simparticles.h"
+#include "io/hdf5_util.h"
+#include "io/snap_io.h"
+#include "mpi_utils/shared_mem_handler.h"
+
+namespace
+{
+struct stamp
+{
+  double wall, cpu;
+};
+
+stamp now()
+{
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return {MPI_Wtime(), t.tv_sec + 1e-9 * t.tv_nsec};
+}
+
+struct timing
+{
+  double wall = 1e30, cpu = 1e30;  // best of the repetitions
+  void add(stamp a, stamp b)
+  {
+    wall = std::min(wall, b.wall - a.wall);
+    cpu  = std::min(cpu, b.cpu - a.cpu);
+  }
+};
+
+// n particles over the tasks, the first half gas, the rest collisionless,
+// individual masses: every field of the file is present.
+void fill_particles(simparticles &Sp, long long n)
+{
+  int ntask, task;
+  MPI_Comm_size(Sp.Communicator, &ntask);
+  MPI_Comm_rank(Sp.Communicator, &task);
+  long long first = n * task / ntask, last = n * (task + 1) / ntask;
+  int nloc = (int)(last - first), ngas = (int)std::max(0LL, std::min(last, n / 2) - first);
+  Sp.MaxPart    = std::max(1, nloc);
+  Sp.MaxPartSph = std::max(1, ngas);
+  Sp.allocate_memory();
+  for(int t = 0; t < NTYPES; t++)
+    All.MassTable[t] = 0;
+  double center[3] = {0.5, 0.5, 0.5};
+  Sp.set_region(center, 2.0);
+  unsigned s = 12345 + task;
+  auto rnd   = [&s]() { return (s = s * 1103515245u + 12345u) / 4294967296.0; };
+  for(int i = 0; i < nloc; i++)
+    {
+      particle_data &p = Sp.P[i];
+      double pos[3]    = {rnd(), rnd(), rnd()};
+      Sp.pos_to_intpos(pos, p.IntPos);
+      for(int k = 0; k < 3; k++)
+        p.Vel[k] = rnd() - 0.5;
+      p.setType(i < ngas ? 0 : 1);
+      p.setMass(1.0 / n);
+      p.ID.set((MyIDType)(first + i + 1));
+      p.Metallicity = 0.02;
+      if(i < ngas)
+        {
+          Sp.SphP[i].Entropy = 1 + rnd();
+          Sp.SphP[i].Density = 1;
+          Sp.SphP[i].Hsml    = 0.01;
+          Sp.SphP[i].Ne      = 1;
+        }
+    }
+  Sp.NumPart    = nloc;
+  Sp.NumGas     = ngas;
+  Sp.TotNumPart = n;
+  Sp.TotNumGas  = n / 2;
+}
+
+void empty_particles(simparticles &Sp)
+{
+  Sp.free_memory();
+  Sp.P          = nullptr;
+  Sp.SphP       = nullptr;
+  Sp.NumPart    = 0;
+  Sp.NumGas     = 0;
+  Sp.TotNumPart = 0;
+  Sp.TotNumGas  = 0;
+}
+
+long long file_size(const std::string &name)
+{
+  struct stat st;
+  return stat(name.c_str(), &st) == 0 ? (long long)st.st_size : -1;
+}
+
+void print_row(const char *what, const char *dir, double bytes, long long n, const timing &t)
+{
+  double mb = bytes / (1024.0 * 1024.0);
+  printf("%-22s %-5s %8.1f %8.3f %8.3f %9.1f %9.1f", what, dir, mb, t.wall, t.cpu, mb / t.wall, mb / t.cpu);
+  if(n > 0)
+    printf(" %10.3g", n / t.wall);
+  printf("\n");
+}
+
+// Plain stdio with the same 32 MiB pieces the engine uses.
+void reference(const std::string &name, long long bytes, int reps)
+{
+  const size_t piece = 32u << 20;
+  std::vector<char> buf(std::min<long long>(bytes, piece)), copy(bytes), src(bytes);
+  for(long long i = 0; i < bytes; i++)
+    src[i] = (char)i;
+  memset(buf.data(), 1, buf.size());
+  memset(copy.data(), 0, copy.size());
+
+  timing w, ws, r, m;
+  for(int rep = 0; rep < reps; rep++)
+    {
+      stamp a  = now();
+      FILE *fd = fopen(name.c_str(), "w");
+      if(!fd)
+        {
+          perror(name.c_str());
+          exit(1);
+        }
+      for(long long done = 0; done < bytes; done += piece)
+        fwrite(buf.data(), 1, std::min<long long>(piece, bytes - done), fd);
+      fflush(fd);
+      stamp b = now();
+      fsync(fileno(fd));
+      fclose(fd);
+      stamp c = now();
+      w.add(a, b);
+      ws.add(a, c);
+
+      a  = now();
+      fd = fopen(name.c_str(), "r");
+      for(long long done = 0; done < bytes; done += piece)
+        if(fread(buf.data(), 1, std::min<long long>(piece, bytes - done), fd) == 0)
+          break;
+      fclose(fd);
+      r.add(a, now());
+
+      a = now();
+      memcpy(copy.data(), src.data(), bytes);
+      m.add(a, now());
+    }
+  unlink(name.c_str());
+  print_row("fwrite", "write", bytes, 0, w);
+  print_row("fwrite+fsync", "write", bytes, 0, ws);
+  print_row("fread", "read", bytes, 0, r);
+  print_row("memcpy", "copy", bytes, 0, m);
+}
+}  // namespace
+
+int main(int argc, char **argv)
+{
+  MPI_Init(&argc, &argv);
+
+  long long n     = 1000000;
+  std::string dir = "/tmp";
+  int reps        = 3;
+  for(int i = 1; i + 1 < argc; i += 2)
+    {
+      if(!strcmp(argv[i], "--n"))
+        n = atoll(argv[i + 1]);
+      else if(!strcmp(argv[i], "--dir"))
+        dir = argv[i + 1];
+      else if(!strcmp(argv[i], "--reps"))
+        reps = atoi(argv[i + 1]);
+    }
+  if(n < 2 || reps < 1)
+    {
+      fprintf(stderr, "usage: %s [--n N>=2] [--dir DIR] [--reps R>=1]\n", argv[0]);
+      MPI_Abort(MPI_COMM_WORLD, 2);
+    }
+
+  // Room for the particle storage as sized on reading (1/0.6 of the count),
+  // the temporary positions and the engine's 32 MiB buffers.
+  double per     = (double)n / 0.6 * (sizeof(particle_data) + sizeof(sph_particle_data) + 64);
+  All.MaxMemSize = (int)(per / (1 << 20)) + 160;
+  snprintf(All.OutputDir, sizeof(All.OutputDir), "%s/", dir.c_str());
+  All.UnitLength_in_cm         = 3.085678e21;
+  All.UnitMass_in_g            = 1.989e43;
+  All.UnitVelocity_in_cm_per_s = 1e5;
+  All.UnitTime_in_s            = All.UnitLength_in_cm / All.UnitVelocity_in_cm_per_s;
+  All.UnitDensity_in_cgs       = All.UnitMass_in_g / pow(All.UnitLength_in_cm, 3);
+  All.NumFilesPerSnapshot      = 1;
+  All.MaxFilesWithConcurrentIO = 0;
+  All.Time = All.TimeBegin = 0;
+  // a lossless copy: every stored field is written and read back as held
+  All.RestartFlag = RST_CONVERTSNAP;
+  All.set_cosmo_factors_for_current_time();
+
+  Shmem.setup_islands();
+  if(Shmem.GhostRank)
+    {
+      Mem.initcomm(Shmem.SimulationComm);
+      Shmem.shared_memory_handler();
+    }
+  Shmem.announce_start(1);
+  MPI_Comm comm = Shmem.SimulationComm;
+  MPI_Bcast(All.get_data_ptr(), All.get_data_size(), MPI_BYTE, 0, MPI_COMM_WORLD);
+  Mem.initcomm(comm);
+  Mem.determine_compute_nodes();
+  Mem.mymalloc_init(All.MaxMemSize, RST_BEGIN);
+  my_create_HDF5_halfprec_handler();
+  my_create_HDF5_special_integer_types();
+
+  static simparticles Sp(comm);
+  Sp.determine_compute_nodes();
+  Sp.TimeBinsHydro.timebins_init("Hydro", &Sp.MaxPartSph);
+  Sp.TimeBinsGravity.timebins_init("Gravity", &Sp.MaxPart);
+
+  int ntask;
+  MPI_Comm_size(comm, &ntask);
+  if(Shmem.World_ThisTask == 0)
+    printf("\n%lld particles (half gas), %d task(s), best of %d, files in %s\n\n%-22s %-5s %8s %8s %8s %9s %9s %10s\n", n, ntask, reps,
+           dir.c_str(), "case", "dir", "MB", "wall s", "cpu s", "MB/s wall", "MB/s cpu", "part/s");
+
+  // Reading sizes the storage with room for imbalance and clears it. The
+  // first touch of that fresh memory is paid once per run; it is measured
+  // here on its own, so the read rows below show the engine on touched memory.
+  void *ptmp;
+  timing touch;
+  double touched = 0;
+  {
+    long long nloc = (n + ntask - 1) / ntask;
+    Sp.MaxPart     = (int)(nloc / 0.6);
+    Sp.MaxPartSph  = (int)(nloc / 2 / 0.6);
+    MPI_Barrier(comm);
+    stamp a = now();
+    Sp.allocate_memory();
+    ptmp = mymalloc("Ptmp", nloc * 3 * sizeof(double));
+    memset(ptmp, 0, nloc * 3 * sizeof(double));
+    MPI_Barrier(comm);
+    touch.add(a, now());
+    touched = (double)Sp.MaxPart * sizeof(particle_data) + (double)Sp.MaxPartSph * sizeof(sph_particle_data) + nloc * 3 * sizeof(double);
+    myfree(ptmp);
+    empty_particles(Sp);
+  }
+
+  long long largest = 0;
+  for(int format = 1; format <= 3; format++)
+    {
+      std::string base = dir + "/bench_particle_io_f" + std::to_string(format);
+      std::string name = base + (format == 3 ? ".hdf5" : "");
+      timing w, r;
+      long long bytes = 0;
+      for(int rep = 0; rep < reps; rep++)
+        {
+          fill_particles(Sp, n);
+          {
+            snap_io out(&Sp, comm, format);
+            out.init_basic(&Sp);
+            MPI_Barrier(comm);
+            stamp a = now();
+            out.write_file_set(base.c_str());
+            MPI_Barrier(comm);
+            w.add(a, now());
+          }
+          empty_particles(Sp);
+
+          {
+            snap_io in(&Sp, comm, format);
+            in.init_basic(&Sp);
+            MPI_Barrier(comm);
+            stamp a = now();
+            in.read_ic(base.c_str());
+            MPI_Barrier(comm);
+            r.add(a, now());
+          }
+          long long got = Sp.NumPart;
+          MPI_Allreduce(MPI_IN_PLACE, &got, 1, MPI_LONG_LONG, MPI_SUM, comm);
+          if(got != n)
+            {
+              fprintf(stderr, "read %lld particles back, wrote %lld\n", got, n);
+              MPI_Abort(MPI_COMM_WORLD, 1);
+            }
+          empty_particles(Sp);
+          bytes = file_size(name);
+        }
+      if(Shmem.World_ThisTask == 0)
+        {
+          char what[32];
+          snprintf(what, sizeof(what), "format %d", format);
+          print_row(what, "write", bytes, n, w);
+          print_row(what, "read", bytes, n, r);
+          unlink(name.c_str());
+          char bak[MAXLEN_PATH_EXTRA];
+          snprintf(bak, sizeof(bak), "%s/bak-bench_particle_io_f%d%s", dir.c_str(), format, format == 3 ? ".hdf5" : "");
+          unlink(bak);
+        }
+      largest = std::max(largest, bytes);
+    }
+
+  if(Shmem.World_ThisTask == 0)
+    {
+      print_row("first touch of storage", "alloc", touched, 0, touch);
+      reference(dir + "/bench_particle_io_ref", largest, reps);
+    }
+
+  if(Shmem.Island_ThisTask == 0 && Shmem.listeners_in_use())
+    Shmem.release_listener();
+  MPI_Finalize();
+  return 0;
+}
