@@ -322,6 +322,41 @@ void IO_Def::empty_read_buffer(int blocknr, int offset, int pc, int type, long l
 // The conversion is chosen by the per-value sizes (element size divided by the
 // values per element), so a two-component half field is not mistaken for a
 // float one.
+namespace
+{
+// HDF5 clamps integers that do not fit the memory type; a clamped ID or count
+// is silently wrong data, so such a conversion is refused instead.
+H5T_conv_ret_t refuse_integer_overflow(H5T_conv_except_t except, hid_t, hid_t dst, void *, void *, void *flag)
+{
+  if((except == H5T_CONV_EXCEPT_RANGE_HI || except == H5T_CONV_EXCEPT_RANGE_LOW) && H5Tget_class(dst) == H5T_INTEGER)
+    {
+      *static_cast<bool *>(flag) = true;
+      return H5T_CONV_ABORT;
+    }
+  return H5T_CONV_UNHANDLED;
+}
+}  // namespace
+
+void IO_Def::read_hdf5_checked(hid_t dset, hid_t memtype, hid_t mspace, hid_t fspace, void *buf, const char *fname, const char *dsname,
+                               int type)
+{
+  static bool overflow;
+  static hid_t dxpl = -1;
+  if(dxpl < 0)
+    {
+      dxpl = H5Pcreate(H5P_DATASET_XFER);
+      if(dxpl < 0 || H5Pset_type_conv_cb(dxpl, refuse_integer_overflow, &overflow) < 0)
+        FATAL_ERROR("cannot set up the checked HDF5 read of dataset '%s'\n", dsname);
+    }
+  overflow = false;
+  herr_t status = H5Dread(dset, memtype, mspace, fspace, dxpl, buf);
+  if(overflow)
+    FATAL_ERROR("file '%s': dataset '%s' of particle type %d holds integers that do not fit the %d-byte type of this build\n", fname, dsname,
+                type, (int)H5Tget_size(memtype));
+  if(status < 0)
+    FATAL_ERROR("file '%s': error reading dataset '%s' of particle type %d\n", fname, dsname, type);
+}
+
 void IO_Def::type_cast_data(char *src, int src_bytes_per_element, char *target, int target_bytes_per_element, int len, int blocknr)
 {
   IO_Field *f = &IO_Fields[blocknr];
@@ -1349,8 +1384,8 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
                               hsize_t count[2] = {(hsize_t)pc, (hsize_t)f->values_per_block};
                               my_H5Sselect_hyperslab(fspace, H5S_SELECT_SET, start, nullptr, count, nullptr);
                               hid_t mspace = my_H5Screate_simple(rank, count, nullptr);
-                              my_H5Dread(dset, get_hdf5_memorytype_of_block(blocknr), mspace, fspace, H5P_DEFAULT, CommBuffer,
-                                         f->datasetname);
+                              read_hdf5_checked(dset, get_hdf5_memorytype_of_block(blocknr), mspace, fspace, CommBuffer, fname,
+                                                f->datasetname, g);
                               my_H5Sclose(mspace, H5S_SIMPLE);
                             }
                           pcsum += pc;

@@ -187,6 +187,8 @@ class IO_Def : public io_streamcount, public setcomm
 
   void fill_write_buffer(int blocknr, int *startindex, int pc, int type, void *CommBuffer);
   void empty_read_buffer(int blocknr, int offset, int pc, int type, long long nprevious, void *CommBuffer);
+  // H5Dread that stops on integer values the memory type cannot hold.
+  void read_hdf5_checked(hid_t dset, hid_t memtype, hid_t mspace, hid_t fspace, void *buf, const char *fname, const char *dsname, int type);
   void type_cast_data(char *src, int src_bytes_per_element, char *target, int target_bytes_per_element, int len, int blocknr);
 
   // Writing.

@@ -7,6 +7,7 @@
 
 #include "data/allvars.h"
 #include "data/macros.h"
+#include "domain/domain_box.h"
 #include "main/simulation.h"
 #include "mpi_utils/mpi_utils.h"
 
@@ -21,10 +22,16 @@ void sim::announce_missing_physics()
   mpi_printf(
       "NOTICE: forces are not yet computed in this build (no gravity, no SPH, no cooling or star formation): particles move "
       "ballistically with zero accelerations.\n");
-  mpi_printf("NOTICE: there is no domain decomposition yet: every task keeps the particles it read.\n");
+  mpi_printf("NOTICE: there is no domain decomposition yet: every task keeps the particles it read (the region still widens to follow them).\n");
 }
 
-void sim::domain_decomposition() { announce_missing_physics(); }
+void sim::domain_decomposition()
+{
+  announce_missing_physics();
+  // Particles stay where they are, but the integer frame must still follow
+  // them out of the starting region or their positions would wrap.
+  domain_widen_region(&Sp);
+}
 
 void sim::ngbtree_build()
 {
@@ -51,7 +58,7 @@ void sim::ngbtree_update_velocities() {}
 
 void sim::compute_grav_accelerations(int timebin)
 {
-  mpi_printf("ACCEL: Start tree gravity force computation... (%lld particles)\n", Sp.TimeBinsGravity.GlobalNActiveParticles);
+  mpi_printf("ACCEL: no gravity in this build: accelerations of %lld particles set to zero\n", Sp.TimeBinsGravity.GlobalNActiveParticles);
   if(timebin == All.HighestOccupiedGravTimeBin)
     set_softenings();
   for(int idx = 0; idx < Sp.TimeBinsGravity.NActiveParticles; idx++)
@@ -60,7 +67,6 @@ void sim::compute_grav_accelerations(int timebin)
       if(i >= 0)
         Sp.P[i].GravAccel = vector<double>(0, 0, 0);
     }
-  mpi_printf("ACCEL: tree force computation done.\n");
 }
 
 void sim::gravity_set_oldacc(int timebin)

@@ -218,9 +218,18 @@ void simparticles::drift_particle(particle_data *p, sph_particle_data *sphp, int
   else
     dt_drift = (time1 - time0) * All.Timebase_interval;
 
+  // The frame is widened between drifts; a single drift of a quarter of the
+  // integer range or more would wrap round the region (or overflow the cast).
   MySignedIntPosType delta[3];
   for(int k = 0; k < 3; k++)
-    delta[k] = static_cast<MySignedIntPosType>(llrint(FacCoordToInt * p->Vel[k] * dt_drift));
+    {
+      double d = FacCoordToInt * p->Vel[k] * dt_drift;
+      if(!(std::fabs(d) < 0x1p62))
+        FATAL_ERROR("particle ID=%llu moves %g in one drift, more than a quarter of the region of size %g: the time step is too "
+                    "large for its velocity (%g, %g, %g)\n",
+                    (unsigned long long)p->ID.get(), p->Vel[k] * dt_drift, RegionLen, p->Vel[0], p->Vel[1], p->Vel[2]);
+      delta[k] = static_cast<MySignedIntPosType>(llrint(d));
+    }
   intpos_add_offset(p->IntPos, delta);
 
   if(p->getType() == 0)

@@ -291,6 +291,11 @@ def failure_table(tool):
     def del_ids(f):
         del f["PartType0/ParticleIDs"]
 
+    def wide_h5_ids(f):
+        ids = f["PartType0/ParticleIDs"][...].astype("u8") + (np.uint64(1) << np.uint64(32))
+        del f["PartType0/ParticleIDs"]
+        f["PartType0"].create_dataset("ParticleIDs", data=ids)
+
     cases = [
         # name, fmt, file (None: missing), expected message
         ("missing", 1, None, r"Can't find files, neither as"),
@@ -310,6 +315,8 @@ def failure_table(tool):
         ("empty", 1, variant(1, "empty", lambda p: (patch(p, 4, "<i", 0), patch(p, 4 + 208, "<q", 0))), r"no particles"),
         ("h5shape", 3, variant(3, "h5shape", h5mod(short_coords)), r"dataset 'Coordinates' of particle type 0 has shape"),
         ("h5ids", 3, variant(3, "h5ids", h5mod(del_ids)), r"required dataset 'ParticleIDs' is missing"),
+        ("h5ids64", 3, variant(3, "h5ids64", h5mod(wide_h5_ids)),
+         r"dataset 'ParticleIDs' of particle type 0 holds integers that do not fit the 4-byte type"),
     ]
     for name, fmt, f, msg in cases:
         rc, out = tool.run(None, "dump", name if f else "nosuchfile", "--from", fmt)

@@ -152,6 +152,17 @@ class ShortRunTest(unittest.TestCase):
                         self.check_ballistic(os.path.join(self.dir, "out", f"snap_{n:03d}"), t, lambda t: t)
                     self.assertFalse(os.path.exists(os.path.join(self.dir, "out", "cont")))
 
+    def test_particles_leaving_the_start_region_keep_their_positions(self):
+        # The region starts at four times the extent of the particles; fast ones
+        # leave it several times over and the frame must widen to follow them.
+        self.vel = [[20 * c for c in v] for v in self.vel]
+        write_ics(os.path.join(self.dir, "ics"), self.pos, self.vel, self.ids, 0.01)
+        rc, out = self.run_vortan(2, self.param(TimeBetSnapshot=0.5))
+        self.assertEqual(rc, 0, out[-3000:])
+        self.assertIn("DOMAIN: Simulation region has enlarged, need to adjusted mapping.", out)
+        for n, t in enumerate([0.0, 0.5, 1.0]):
+            self.check_ballistic(os.path.join(self.dir, "out", f"snap_{n:03d}"), t, lambda t: t)
+
     def test_comoving_run_follows_the_drift_integral(self):
         # flat matter-only model; internal units of kpc/h, 1e10 Msun/h, km/s
         h0 = 0.1
