@@ -84,12 +84,15 @@ void sim::run_from_command_line(int argc, char **argv)
     }
 
   char fname[MAXLEN_PATH_EXTRA];
+  int len;
   if(All.RestartFlag == RST_BEGIN || snapnum < 0)
-    snprintf(fname, sizeof(fname), "%s", All.InitCondFile);
+    len = snprintf(fname, sizeof(fname), "%s", All.InitCondFile);
   else if(All.NumFilesPerSnapshot > 1)
-    snprintf(fname, sizeof(fname), "%s/snapdir_%03d/%s_%03d", All.OutputDir, snapnum, All.SnapshotFileBase, snapnum);
+    len = snprintf(fname, sizeof(fname), "%s/snapdir_%03d/%s_%03d", All.OutputDir, snapnum, All.SnapshotFileBase, snapnum);
   else
-    snprintf(fname, sizeof(fname), "%s%s_%03d", All.OutputDir, All.SnapshotFileBase, snapnum);
+    len = snprintf(fname, sizeof(fname), "%s%s_%03d", All.OutputDir, All.SnapshotFileBase, snapnum);
+  if(len < 0 || len >= (int)sizeof(fname))
+    FATAL_ERROR("the name of the input file would be longer than %d characters\n", (int)sizeof(fname) - 1);
 
   if(All.RestartFlag == RST_STARTFROMSNAP)
     All.ICFormat = All.SnapFormat;
