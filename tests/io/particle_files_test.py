@@ -364,7 +364,8 @@ def failure_table(tool):
         check(rc != 0 and re.search(msg, out) is not None, f"unwritable directory fmt {fmt}: {out[-800:]}")
 
     # a write that fails part-way (disk full: the file being written leads to
-    # /dev/full) is reported and leaves the previous good file untouched
+    # /dev/full) is reported, removes the incomplete file and leaves the
+    # previous good file untouched
     for fmt in (1, 2, 3):
         base = f"keep{fmt}"
         rc, _ = tool.run(None, "collapse", base, "--format", fmt, "--n", 100)
@@ -372,9 +373,12 @@ def failure_table(tool):
         before = open(final, "rb").read()
         os.symlink("/dev/full", final + ".partial")
         rc, out = tool.run(None, "collapse", base, "--format", fmt, "--n", 20000)
-        os.unlink(final + ".partial")
         check(rc != 0 and re.search(r"I/O error \(f(write|flush|close)\)|Error detected in HDF5", out) is not None,
               f"failed write fmt {fmt} not reported: rc={rc} {out[-800:]}")
+        check(f"the incomplete file '{base}{ext[fmt]}.partial' was removed" in out, f"failed write fmt {fmt}: no removal notice")
+        check(not os.path.lexists(final + ".partial"), f"failed write fmt {fmt} left the .partial file behind")
+        if os.path.lexists(final + ".partial"):
+            os.unlink(final + ".partial")
         check(open(final, "rb").read() == before, f"failed write fmt {fmt} damaged the previous file")
         check(not os.path.exists(os.path.join(w, "bak-" + base + ext[fmt])), f"failed write fmt {fmt} moved the file to backup")
 
