@@ -1025,8 +1025,10 @@ int IO_Def::find_files(const char *fname, const char *fname_multiple)
         return nfiles;
     }
 
+  // a lone file was given num_files = 1 above, so only the first file of a set gets here
   if(found)
-    FATAL_ERROR("Have found IC files, but number of files in header seems to be zero\n");
+    FATAL_ERROR("Have found IC files, but number of files in header seems to be zero\nfile: '%s' says num_files=%d\n", buf,
+                get_filenr_from_header());
   FATAL_ERROR("\nCan't find files, neither as '%s'\nnor as '%s'\n", buf, buf1);
 }
 

@@ -271,6 +271,15 @@ def failure_table(tool):
         mutate(dst)
         return name
 
+    rc, out = tool.run(2, "collapse", "goodset", "--format", 1, "--files", 2, "--n", 200)
+    check(rc == 0, f"write goodset: {out[-800:]}")
+
+    def set_variant(name, filenr, num_files):
+        for k in range(2):
+            shutil.copy(os.path.join(w, f"goodset.{k}"), os.path.join(w, f"{name}.{k}"))
+        patch(os.path.join(w, f"{name}.{filenr}"), 4 + 124, "<i", num_files)
+        return name
+
     def truncate(p):
         os.truncate(p, os.path.getsize(p) * 6 // 10)
 
@@ -311,6 +320,10 @@ def failure_table(tool):
         ("negcount", 1, variant(1, "negcount", lambda p: patch(p, 4, "<i", -5)), r"negative"),
         ("count+1", 1, variant(1, "count+1", lambda p: patch(p, 4, "<i", 201)), r"record length .* does not fit|truncated"),
         ("numfiles", 1, variant(1, "numfiles", lambda p: patch(p, 4 + 124, "<i", 1 << 30)), r"num_files"),
+        # only a lone file may leave num_files unset
+        ("nf0later", 1, set_variant("nf0later", 1, 0), r"file '.*nf0later\.1': corrupt header, num_files=0 in a file of a set"),
+        ("nfneglater", 1, set_variant("nfneglater", 1, -2), r"file '.*nfneglater\.1': corrupt header, num_files=-2"),
+        ("nf0first", 1, set_variant("nf0first", 0, 0), r"file: '.*nf0first\.0' says num_files=0"),
         ("nonfinite", 1, variant(1, "nonfinite", lambda p: patch(p, o1["#1"] + 4 + 12, "<f", float("nan"))), r"non-finite"),
         ("empty", 1, variant(1, "empty", lambda p: (patch(p, 4, "<i", 0), patch(p, 4 + 208, "<q", 0))), r"no particles"),
         ("h5shape", 3, variant(3, "h5shape", h5mod(short_coords)), r"dataset 'Coordinates' of particle type 0 has shape"),
