@@ -402,6 +402,77 @@ def failure_table(tool):
     check(particles(os.path.join(w, "keep1"), 1, 1).keys() == set(range(1, 51)), "new file in place")
 
 
+def header_totals_and_frames(tool):
+    w = tool.work
+    hdr = 4  # the header body follows the record's length word
+
+    # Totals in the legacy header: high words 0, low words and 64-bit totals
+    # equal to the counts.
+    n = 301
+    rc, out = tool.run(2, "collapse", "tot", "--format", 1, "--files", 2, "--n", n)
+    check(rc == 0, f"write tot: {out[-800:]}")
+    for k in range(2):
+        h = parse_header(open(os.path.join(w, f"tot.{k}"), "rb").read()[hdr:hdr + 256])
+        want = (n, 0, 0, 0, 0, 0)
+        check(h["low"] == want and h["high"] == (0,) * 6 and h["total"] == want, f"tot.{k}: header totals {h}")
+
+    # On reading, the 64-bit total is preferred; the two 32-bit words stand in
+    # only when it is 0 (headers of older writers), high word included.
+    cases = [
+        # low word, high word, 64-bit total of gas in both files -> total read
+        (n + 7, 0, n, n),
+        (5, 3, n, n),
+        (n, 0, 0, n),
+        (n, 1, 0, (1 << 32) + n),
+    ]
+    for low, high, tot, want in cases:
+        for k in range(2):
+            shutil.copy(os.path.join(w, f"tot.{k}"), os.path.join(w, f"totp.{k}"))
+            path = os.path.join(w, f"totp.{k}")
+            patch(path, hdr + 96, "<I", low)
+            patch(path, hdr + 168, "<I", high)
+            patch(path, hdr + 208, "<q", tot)
+        rc, out = tool.run(None, "dump", "totp", "--from", 1)
+        m = re.search(r"READIC: Total number of particles :\s+(\d+)", out)
+        rows = sum(line.startswith("P ") for line in out.splitlines())
+        check(rc == 0 and m is not None and int(m.group(1)) == want and rows == n,
+              f"totals low={low} high={high} 64-bit={tot}: read {m and m.group(1)}, {rows} particles, want {want}\n{out[-800:]}")
+
+    # Zero extent: one particle, or all particles at one point, must still get
+    # an integer frame in which the positions survive the round trip.
+    def at_point(point):
+        def m(p):
+            o = legacy_offsets(p, 1)["#1"]
+            (ln,) = struct.unpack_from("<i", open(p, "rb").read(), o)
+            patch(p, o + 4, f"<{ln // 4}f", *(point * (ln // 12)))
+        return m
+
+    frames = [
+        # particles, position patched in (None: as generated), reading tasks
+        (1, None, 2),
+        (1, (1e12, -3e11, 2.5e11), None),
+        (40, (3.25, -1.5, 7.0), 2),
+        (40, (0.0, 0.0, 0.0), None),
+    ]
+    for i, (count, point, ranks) in enumerate(frames):
+        base = f"frame{i}"
+        rc, out = tool.run(None, "collapse", base, "--format", 1, "--n", count)
+        check(rc == 0, f"write {base}: {out[-800:]}")
+        if point:
+            at_point(point)(os.path.join(w, base))
+        _, fl = read_legacy(os.path.join(w, base), 1)
+        want = {int(pid): tuple(fl[(0, "Coordinates")][j]) for j, pid in enumerate(fl[(0, "ParticleIDs")])}
+        rows = tool.dump(ranks, base, 1)
+        got = {pid: tuple(np.float32(x) for x in v[1][:3]) for pid, v in rows.items()}
+        check(len(want) == count and got == want, f"{base} ({count} at {point}) on {ranks}: positions {list(got.items())[:2]} "
+                                                  f"!= {list(want.items())[:2]}")
+
+    # a lone file may leave num_files unset
+    patch(os.path.join(w, "frame2"), hdr + 124, "<i", 0)
+    rc, out = tool.run(None, "dump", "frame2", "--from", 1)
+    check(rc == 0 and sum(line.startswith("P ") for line in out.splitlines()) == 40, f"lone file with num_files=0: {out[-800:]}")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--tool", required=True)
@@ -412,7 +483,7 @@ def main():
         sys.exit(f"{a.tool} not found: the ics/ folder must be part of the build (add_subdirectory(ics))")
     work = tempfile.mkdtemp(prefix="vortan_io_")
     tool = Tool(os.path.abspath(a.tool), a.mpiexec, work)
-    groups = {"roundtrip": round_trips, "convert": conversion_chain, "failures": failure_table}
+    groups = {"roundtrip": round_trips, "convert": conversion_chain, "failures": failure_table, "headers": header_totals_and_frames}
     for name, fn in groups.items():
         if a.only and name != a.only:
             continue
