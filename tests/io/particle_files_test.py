@@ -44,8 +44,8 @@ def check(cond, what):
 
 def parse_header(raw):
     v = HEADER.unpack(raw)
-    return {"npart": v[0:6], "mass": v[6:12], "time": v[12], "num_files": v[23], "low": v[16:22], "high": v[29:35],
-            "total": v[39:45]}
+    return {"npart": v[0:6], "mass": v[6:12], "time": v[12], "redshift": v[13], "num_files": v[23], "low": v[16:22],
+            "high": v[29:35], "total": v[39:45]}
 
 
 def selected(sel, t, npart, mass):
@@ -56,7 +56,8 @@ def selected(sel, t, npart, mass):
 
 def read_legacy(path, fmt):
     """Independent reader of formats 1 and 2: every record marker and label is checked."""
-    data = open(path, "rb").read()
+    with open(path, "rb") as f:
+        data = f.read()
     pos = 0
 
     def record(expect_label):
@@ -106,7 +107,7 @@ def read_hdf5(path):
         npart = [int(x) for x in hd["NumPart_ThisFile"]]
         mass = [float(x) for x in hd["MassTable"]]
         h = {"npart": npart, "mass": mass, "num_files": int(hd["NumFilesPerSnapshot"]),
-             "total": [int(x) for x in hd["NumPart_Total"]]}
+             "total": [int(x) for x in hd["NumPart_Total"]], "time": float(hd["Time"]), "redshift": float(hd["Redshift"])}
         for t in range(6):
             g = f"PartType{t}"
             check((g in f) == (npart[t] > 0), f"{path}: group {g} presence")
