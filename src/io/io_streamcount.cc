@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <unistd.h>
-
 #include "data/macros.h"
 
 size_t io_streamcount::my_fwrite(const void *ptr, size_t size, size_t nmemb, FILE *stream)
@@ -16,11 +14,7 @@ size_t io_streamcount::my_fwrite(const void *ptr, size_t size, size_t nmemb, FIL
 
   size_t nwritten = fwrite(ptr, size, nmemb, stream);
   if(nwritten != nmemb)
-    {
-      int err = errno;
-      FATAL_ERROR("I/O error (fwrite) has occured: %s\nfile: '%s'\n%s", strerror(err), stream_name ? stream_name : "?",
-                  discard_incomplete_file());
-    }
+    FATAL_ERROR("I/O error (fwrite) has occured: %s\nfile: '%s'\n", strerror(errno), stream_name ? stream_name : "?");
 
   byte_count += (long long)(size * nmemb);
   return nwritten;
@@ -54,25 +48,8 @@ void io_streamcount::my_fclose(FILE *stream)
   int flush_failed = fflush(stream);
   int flush_errno = errno;
   int close_failed = fclose(stream);
-  int close_errno = errno;
   if(flush_failed)
-    FATAL_ERROR("I/O error (fflush) has occured: %s\nfile: '%s'\n%s", strerror(flush_errno), stream_name ? stream_name : "?",
-                discard_incomplete_file());
+    FATAL_ERROR("I/O error (fflush) has occured: %s\nfile: '%s'\n", strerror(flush_errno), stream_name ? stream_name : "?");
   if(close_failed)
-    FATAL_ERROR("I/O error (fclose) has occured: %s\nfile: '%s'\n%s", strerror(close_errno), stream_name ? stream_name : "?",
-                discard_incomplete_file());
-}
-
-const char *io_streamcount::discard_incomplete_file()
-{
-  static char note[4200];
-  if(!discard_on_error)
-    return "";
-  note[0] = 0;
-  if(unlink(discard_on_error) == 0)
-    snprintf(note, sizeof(note), "the incomplete file '%s' was removed\n", discard_on_error);
-  else if(errno != ENOENT)
-    snprintf(note, sizeof(note), "the incomplete file '%s' could not be removed: %s\n", discard_on_error, strerror(errno));
-  discard_on_error = nullptr;
-  return note;
+    FATAL_ERROR("I/O error (fclose) has occured: %s\nfile: '%s'\n", strerror(errno), stream_name ? stream_name : "?");
 }

@@ -72,11 +72,27 @@ void sim::hello()
   mpi_printf("\n");
 }
 
+// Creates a directory and any missing parents; false (errno set) on failure.
+static bool make_directories(const char *path)
+{
+  char buf[MAXLEN_PATH];
+  snprintf(buf, sizeof(buf), "%s", path);
+  for(char *p = buf + 1; *p; p++)
+    if(*p == '/')
+      {
+        *p = 0;
+        if(mkdir(buf, 02755) != 0 && errno != EEXIST)
+          return false;
+        *p = '/';
+      }
+  return mkdir(buf, 02755) == 0 || errno == EEXIST;
+}
+
 // Ends every rank after a parameter-file error without MPI_Abort, but with a
-// failure status: a run that did not start is not a success.
+// failure status: a run that did not start is not a success. The listeners
+// have been told to stop by the start broadcast already.
 [[noreturn]] static void stop_for_parameter_error(setcomm &sc)
 {
-  Shmem.release_listener();
   sc.mpi_printf("\nWe stop because of an error in the parameterfile.\n\n");
   fflush(stdout);
   MPI_Finalize();
@@ -85,9 +101,6 @@ void sim::hello()
 
 void sim::begrun1(const char *parameterFile)
 {
-  Shmem.announce_start(1);
-  Started = true;
-
   All.register_parameters();
 
   int errorFlag = All.read_parameter_file(parameterFile);
@@ -101,20 +114,22 @@ void sim::begrun1(const char *parameterFile)
           printf("Error in parameter file: OutputDir '%s' is too long to take a trailing '/'\n", All.OutputDir);
           errorFlag = 1;
         }
-      if(errorFlag)
-        All.MaxMemSize = 1; // the run stops below; keep the collective allocator start harmless
-      else if(All.OutputDir[0] && mkdir(All.OutputDir, 02755) != 0 && errno != EEXIST)
+      if(!errorFlag && All.OutputDir[0] && !make_directories(All.OutputDir))
         FATAL_ERROR("cannot create output directory '%s': %s", All.OutputDir, strerror(errno));
     }
+
+  // Every rank, the listeners included, learns whether the run goes on before
+  // anything is sized from the parameters or written to the output directory.
+  MPI_Bcast(&errorFlag, 1, MPI_INT, 0, Communicator);
+  Shmem.announce_start(errorFlag ? 0 : 1);
+  Started = true;
+  if(errorFlag)
+    stop_for_parameter_error(*this);
 
   MPI_Bcast(All.get_data_ptr(), All.get_data_size(), MPI_BYTE, 0, MPI_COMM_WORLD);
 
   Mem.check_maxmemsize_setting(All.MaxMemSize);
   Mem.mymalloc_init(All.MaxMemSize, All.RestartFlag);
-
-  MPI_Bcast(&errorFlag, 1, MPI_INT, 0, Communicator);
-  if(errorFlag)
-    stop_for_parameter_error(*this);
 
   if(All.OutputListOn)
     All.read_outputlist(All.OutputListFilename);

@@ -79,7 +79,7 @@ class sim : public pinning, public setcomm
   void announce_missing_physics();
 
  private:
-  bool Started = false; // begrun1 has begun: the listeners are serving
+  bool Started = false; // begrun1 has told the listeners whether to serve
   void init_rng(int thistask);
 };
 

@@ -2,6 +2,7 @@
 #include "mpi_utils/shared_mem_handler.h"
 
 #include <hdf5.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -10,6 +11,20 @@
 #include "data/macros.h"
 #include "data/mymalloc.h"
 #include "time_integration/driftfac.h"
+
+// A blocking probe spins at full speed; where the listener shares cores with
+// compute ranks that takes their time. Poll briskly for a while after each
+// message, then back off to short sleeps.
+static void wait_for_message(MPI_Status *status)
+{
+  int flag = 0;
+  for(int spins = 0; !flag; spins++)
+    {
+      MPI_Iprobe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &flag, status);
+      if(!flag && spins > 1000)
+        usleep(50);
+    }
+}
 
 void shmem::shared_memory_handler()
 {
@@ -30,7 +45,7 @@ void shmem::shared_memory_handler()
   while(true)
     {
       MPI_Status status;
-      MPI_Probe(MPI_ANY_SOURCE, MPI_ANY_TAG, MPI_COMM_WORLD, &status);
+      wait_for_message(&status);
       int length;
       MPI_Get_count(&status, MPI_BYTE, &length);
       int source = status.MPI_SOURCE, tag = status.MPI_TAG;

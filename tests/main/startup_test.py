@@ -102,21 +102,27 @@ class StartupTest(unittest.TestCase):
         for ranks in (2, "islands"):
             for what, text, message in cases:
                 with self.subTest(ranks=ranks, what=what):
+                    # nothing may be created from a parameter file that failed
+                    text = edit_param(text, "OutputDir", "fresh/sub") if "OutputDir" in text else text
                     path = self.write_param(text, "bad.txt")
+                    before = set(os.listdir(self.dir))
                     rc, out = run(ranks, path, cwd=self.dir)
                     self.assertNotEqual(rc, 0, out)
                     self.assertIn(message, out)
                     self.assertIn("We stop because of an error in the parameterfile.", out)
                     self.assertNotIn("Code termination", out)  # an orderly stop, not an abort
+                    self.assertEqual(set(os.listdir(self.dir)) - before, {"bad.txt-usedvalues"})
+                    os.remove(os.path.join(self.dir, "bad.txt-usedvalues"))
         rc, out = run(1, os.path.join(self.dir, "missing.txt"), cwd=self.dir)
         self.assertNotEqual(rc, 0)
         self.assertIn("not found.", out)
 
     def test_parameters_are_read_and_reported(self):
+        self.param = self.write_param(edit_param(self.param_text, "OutputDir", "runs/a/output"))
         rc, out = run(2, self.param, "7", "1", cwd=self.dir)
         self.assertIn("Obtaining parameters from file", out)
         self.assertIn("BEGRUN: G (internal units)       = 1\n", out)
-        used = os.path.join(self.dir, "output", "parameters-usedvalues")
+        used = os.path.join(self.dir, "runs", "a", "output", "parameters-usedvalues")  # parents created
         self.assertTrue(os.path.exists(used))
         with open(used) as f:
             self.assertEqual(len(f.readlines()), 61)
