@@ -440,7 +440,9 @@ def header_totals_and_frames(tool):
               f"totals low={low} high={high} 64-bit={tot}: read {m and m.group(1)}, {rows} particles, want {want}\n{out[-800:]}")
 
     # Zero extent: one particle, or all particles at one point, must still get
-    # an integer frame in which the positions survive the round trip.
+    # a frame of positive size in which the positions survive the round trip.
+    # (A frame of size 0 maps every integer back onto its corner, so the
+    # positions alone would not show it; the reported size does.)
     def at_point(point):
         def m(p):
             o = legacy_offsets(p, 1)["#1"]
@@ -463,8 +465,12 @@ def header_totals_and_frames(tool):
             at_point(point)(os.path.join(w, base))
         _, fl = read_legacy(os.path.join(w, base), 1)
         want = {int(pid): tuple(fl[(0, "Coordinates")][j]) for j, pid in enumerate(fl[(0, "ParticleIDs")])}
-        rows = tool.dump(ranks, base, 1)
-        got = {pid: tuple(np.float32(x) for x in v[1][:3]) for pid, v in rows.items()}
+        rc, out = tool.run(ranks, "dump", base, "--from", 1)
+        m = re.search(r"READIC: Initial root node size: (\S+)", out)
+        size = float(m.group(1)) if m else float("nan")
+        check(rc == 0 and 0 < size < float("inf"), f"{base} ({count} at {point}) on {ranks}: frame size {size}\n{out[-800:]}")
+        rows = {int(v[1]): [float(x) for x in v[3:6]] for v in (ln.split() for ln in out.splitlines() if ln.startswith("P "))}
+        got = {pid: tuple(np.float32(x) for x in v) for pid, v in rows.items()}
         check(len(want) == count and got == want, f"{base} ({count} at {point}) on {ranks}: positions {list(got.items())[:2]} "
                                                   f"!= {list(want.items())[:2]}")
 
