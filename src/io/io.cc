@@ -632,6 +632,16 @@ void IO_Def::check_record_length_words(int writeTask, const long long *ntot_type
     }
 }
 
+// The HDF5 helpers end the run as soon as a call fails; the library reports
+// the failure first through this hook, which removes the incomplete file.
+herr_t IO_Def::discard_on_hdf5_error(hid_t estack, void *client_data)
+{
+  hdf5_discard_hook *h = static_cast<hdf5_discard_hook *>(client_data);
+  if(h->owner->discard_on_error)
+    printf("%s", h->owner->discard_incomplete_file());
+  return h->chained ? h->chained(estack, h->chained_data) : 0;
+}
+
 void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuffer, int numfilesperdump, int chunksize)
 {
   if(N_DataGroups > MAX_DATAGROUPS)
@@ -663,6 +673,10 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
 
       if(file_format == 3)
         {
+          H5Eget_auto2(H5E_DEFAULT, &hdf5_discard.chained, &hdf5_discard.chained_data);
+          hdf5_discard.owner = this;
+          H5Eset_auto2(H5E_DEFAULT, discard_on_hdf5_error, &hdf5_discard);
+          discard_on_error = partial_name;
           hdf5_file      = my_H5Fcreate(partial_name, H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
           hdf5_headergrp = my_H5Gcreate(hdf5_file, "/Header", 0);
           write_header_fields(hdf5_headergrp);
@@ -683,6 +697,7 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
         {
           if(!(fd = fopen(partial_name, "w")))
             FATAL_ERROR("can't open file `%s' for writing.\n", partial_name);
+          discard_on_error = partial_name;
 
           if(file_format == 2)
             {
@@ -830,9 +845,11 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
           my_H5Gclose(hdf5_paramsgrp, "/Parameters");
           my_H5Gclose(hdf5_headergrp, "/Header");
           my_H5Fclose(hdf5_file, partial_name);
+          H5Eset_auto2(H5E_DEFAULT, hdf5_discard.chained, hdf5_discard.chained_data);
         }
       else
         my_fclose(fd);
+      discard_on_error = nullptr;
 
       // The new file is complete: keep the old one as backup (unless an older
       // backup exists, which is kept instead) and give the new one its name.
@@ -1008,8 +1025,10 @@ int IO_Def::find_files(const char *fname, const char *fname_multiple)
         return nfiles;
     }
 
+  // a lone file was given num_files = 1 above, so only the first file of a set gets here
   if(found)
-    FATAL_ERROR("Have found IC files, but number of files in header seems to be zero\n");
+    FATAL_ERROR("Have found IC files, but number of files in header seems to be zero\nfile: '%s' says num_files=%d\n", buf,
+                get_filenr_from_header());
   FATAL_ERROR("\nCan't find files, neither as '%s'\nnor as '%s'\n", buf, buf1);
 }
 

@@ -157,6 +157,14 @@ class IO_Def : public io_streamcount, public setcomm
   char current_fname[MAXLEN_PATH_EXTRA] = "";
   int NumFilesInSet                     = 0;
 
+  struct hdf5_discard_hook
+  {
+    IO_Def *owner            = nullptr;
+    H5E_auto2_t chained      = nullptr;
+    void *chained_data       = nullptr;
+  } hdf5_discard;
+  static herr_t discard_on_hdf5_error(hid_t estack, void *client_data);
+
   virtual void fill_file_header(int writeTask, int lastTask, long long *nloc_part, long long *npart) = 0;
   virtual void read_file_header(const char *fname, int filenr, int readTask, int lastTask, long long *nloc_part, long long *npart,
                                 int *nstart)                                                                = 0;

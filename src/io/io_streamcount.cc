@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "data/macros.h"
 
 size_t io_streamcount::my_fwrite(const void *ptr, size_t size, size_t nmemb, FILE *stream)
@@ -14,7 +16,11 @@ size_t io_streamcount::my_fwrite(const void *ptr, size_t size, size_t nmemb, FIL
 
   size_t nwritten = fwrite(ptr, size, nmemb, stream);
   if(nwritten != nmemb)
-    FATAL_ERROR("I/O error (fwrite) has occured: %s\nfile: '%s'\n", strerror(errno), stream_name ? stream_name : "?");
+    {
+      int err = errno;
+      FATAL_ERROR("I/O error (fwrite) has occured: %s\nfile: '%s'\n%s", strerror(err), stream_name ? stream_name : "?",
+                  discard_incomplete_file());
+    }
 
   byte_count += (long long)(size * nmemb);
   return nwritten;
@@ -48,8 +54,25 @@ void io_streamcount::my_fclose(FILE *stream)
   int flush_failed = fflush(stream);
   int flush_errno = errno;
   int close_failed = fclose(stream);
+  int close_errno = errno;
   if(flush_failed)
-    FATAL_ERROR("I/O error (fflush) has occured: %s\nfile: '%s'\n", strerror(flush_errno), stream_name ? stream_name : "?");
+    FATAL_ERROR("I/O error (fflush) has occured: %s\nfile: '%s'\n%s", strerror(flush_errno), stream_name ? stream_name : "?",
+                discard_incomplete_file());
   if(close_failed)
-    FATAL_ERROR("I/O error (fclose) has occured: %s\nfile: '%s'\n", strerror(errno), stream_name ? stream_name : "?");
+    FATAL_ERROR("I/O error (fclose) has occured: %s\nfile: '%s'\n%s", strerror(close_errno), stream_name ? stream_name : "?",
+                discard_incomplete_file());
+}
+
+const char *io_streamcount::discard_incomplete_file()
+{
+  static char note[4200];
+  if(!discard_on_error)
+    return "";
+  note[0] = 0;
+  if(unlink(discard_on_error) == 0)
+    snprintf(note, sizeof(note), "the incomplete file '%s' was removed\n", discard_on_error);
+  else if(errno != ENOENT)
+    snprintf(note, sizeof(note), "the incomplete file '%s' could not be removed: %s\n", discard_on_error, strerror(errno));
+  discard_on_error = nullptr;
+  return note;
 }

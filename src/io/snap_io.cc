@@ -276,6 +276,10 @@ void snap_io::validate_header(const char *fname)
 
   if(header.num_files < 0 || header.num_files > MAX_FILES_PER_SET)
     FATAL_ERROR("file '%s': corrupt header, num_files=%d\n", fname, header.num_files);
+  // Only a lone file may leave num_files unset (0); in a set every file
+  // must carry the size of the set.
+  if(NumFilesInSet > 1 && header.num_files <= 0)
+    FATAL_ERROR("file '%s': corrupt header, num_files=%d in a file of a set of %d files\n", fname, header.num_files, NumFilesInSet);
   if(NumFilesInSet > 1 && header.num_files != NumFilesInSet)
     FATAL_ERROR("file '%s': header says num_files=%d, but it belongs to a set of %d files\n", fname, header.num_files, NumFilesInSet);
 }
