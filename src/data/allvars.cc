@@ -220,6 +220,18 @@ int global_data_all_processes::validate_values()
     BAD_VALUE("TimeBetSnapshot=%g must be positive\n", TimeBetSnapshot);
   if(ComovingIntegrationOn && OutputListOn == 0 && !(TimeBetSnapshot > 1))
     BAD_VALUE("TimeBetSnapshot=%g must be larger than 1 in a comoving run (it is a factor)\n", TimeBetSnapshot);
+  if(ComovingIntegrationOn != 0 && ComovingIntegrationOn != 1)
+    BAD_VALUE("ComovingIntegrationOn=%d must be 0 or 1\n", ComovingIntegrationOn);
+  if(OutputListOn != 0 && OutputListOn != 1)
+    BAD_VALUE("OutputListOn=%d must be 0 or 1\n", OutputListOn);
+  if(ComovingIntegrationOn && !(HubbleParam > 0))
+    BAD_VALUE("HubbleParam=%g must be positive in a comoving run\n", HubbleParam);
+  if(TimeLimitCPU < 0)
+    BAD_VALUE("TimeLimitCPU=%g must not be negative\n", TimeLimitCPU);
+  if(CpuTimeBetRestartFile < 0)
+    BAD_VALUE("CpuTimeBetRestartFile=%g must not be negative\n", CpuTimeBetRestartFile);
+  if(RestartFlag == RST_CONVERTSNAP && strlen(SnapshotFileBase) + strlen("_converted") >= sizeof(SnapshotFileBase))
+    BAD_VALUE("SnapshotFileBase='%s' is too long to take \"_converted\" for the converted snapshot\n", SnapshotFileBase);
   if(!(TimeBetStatistics > 0))
     BAD_VALUE("TimeBetStatistics=%g must be positive\n", TimeBetStatistics);
   if(InitGasTemp < 0)

@@ -48,6 +48,9 @@ class intposconvert
   // Wraps x into [0, 2^64) and converts it.
   static MyIntPosType constrain_intpos(double x)
   {
+    // NaN would pass both loops and convert to garbage; infinity would spin.
+    if(!std::isfinite(x))
+      FATAL_ERROR("non-finite coordinate (%g) cannot be mapped onto the integer frame", x);
     int rep = 0;
     while(x < 0)
       {

@@ -36,8 +36,12 @@ void memory::check_maxmemsize_setting(int maxmemsize)
       MPI_Get_processor_name(name, &len);
       int ntasks = TasksInThisNode > 0 ? TasksInThisNode : 1;
 
+      // A figure the probes could not read is 0: that node cannot be checked.
+      if(MemoryOnNode <= 0 || SharedMemoryOnNode <= 0)
+        RUN_WARNING("the memory of node '%s' is unknown; MaxMemSize = %d MB is not checked against it", name, maxmemsize);
+
       double avail_mb = static_cast<double>(MemoryOnNode) / 1024.0;
-      if(maxmemsize > avail_mb / ntasks)
+      if(MemoryOnNode > 0 && maxmemsize > avail_mb / ntasks)
         {
           printf("On node '%s', we have %d MPI ranks and at most %g MB available. This is not enough space for MaxMemSize = %g MB\n",
                  name, ntasks, avail_mb, static_cast<double>(maxmemsize));
@@ -46,7 +50,7 @@ void memory::check_maxmemsize_setting(int maxmemsize)
         }
 
       double shm_mb = static_cast<double>(SharedMemoryOnNode) / 1024.0;
-      if(maxmemsize > shm_mb / ntasks)
+      if(SharedMemoryOnNode > 0 && maxmemsize > shm_mb / ntasks)
         {
           printf(
               "On node '%s', we have %d MPI ranks and at most %g MB of *shared* memory available. This is not enough space for "

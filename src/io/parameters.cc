@@ -59,7 +59,8 @@ int parameters::store_value(const char *fname, int lineno, int i, const char *va
           char *end;
           errno    = 0;
           double v = strtod(value, &end);
-          if(end == value || *end != 0 || errno == ERANGE || !std::isfinite(v))
+          // Underflow to a tiny or subnormal value is fine; overflow is not.
+          if(end == value || *end != 0 || (errno == ERANGE && std::fabs(v) == HUGE_VAL) || !std::isfinite(v))
             {
               printf("Error in file %s, line %d:   Tag '%s' has value '%s', which is not a valid number.\n", fname, lineno, tag, value);
               return 1;

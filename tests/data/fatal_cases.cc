@@ -2,6 +2,7 @@
 // scenario and then misuses the allocator, a particle, a time-bin list or the
 // timers. ctest matches the printed message, so a case that should stop but
 // returns fails.
+#include <cmath>
 #include <mpi.h>
 #include <cstdio>
 #include <cstring>
@@ -88,6 +89,17 @@ void maxmemsize_short()
   Mem.check_maxmemsize_setting(4096);
 }
 
+// Probes that could not read their files leave 0: the check is skipped, not failed.
+void maxmemsize_unknown()
+{
+  Mem.RankInThisNode     = 0;
+  Mem.TasksInThisNode    = 1;
+  Mem.MemoryOnNode       = 0;
+  Mem.SharedMemoryOnNode = 0;
+  Mem.check_maxmemsize_setting(4096);
+  say("CHECK-OK");
+}
+
 void maxmemsize_enough()
 {
   Mem.RankInThisNode     = 0;
@@ -121,6 +133,11 @@ void pressure_nan()
 void intpos_runaway()
 {
   intposconvert::constrain_intpos(1e30);
+}
+
+void intpos_nan()
+{
+  intposconvert::constrain_intpos(std::nan(""));
 }
 
 void timebin_negative()
@@ -185,9 +202,11 @@ const fatal_case CASES[] = {
     {"realloc_generic", 1, realloc_generic},
     {"maxmemsize_short", 1, maxmemsize_short},
     {"maxmemsize_enough", 1, maxmemsize_enough},
+    {"maxmemsize_unknown", 1, maxmemsize_unknown},
     {"big_region", 2100, big_region},
     {"pressure_nan", 1, pressure_nan},
     {"intpos_runaway", 1, intpos_runaway},
+    {"intpos_nan", 1, intpos_nan},
     {"timebin_negative", 1, timebin_negative},
     {"timer_twice", 1, timer_twice},
     {"timer_stack", 1, timer_stack},

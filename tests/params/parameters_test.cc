@@ -138,7 +138,8 @@ TEST(ParameterReader, ErrorsAreReportedAndFailTheRead)
       {"integer out of range", with_value(ex, "DesNumNgb", "3000000000"), "Tag 'DesNumNgb' has value '3000000000'"},
       {"fraction for an integer", with_value(ex, "DesNumNgb", "6.5"), "Tag 'DesNumNgb' has value '6.5'"},
       {"string too long", with_value(ex, "TreecoolFile", std::string(300, 'x')), "Tag 'TreecoolFile' has a value of 300 characters"},
-      {"overlong line", ex + "% " + std::string(600, 'c') + "\n", "is longer than 449 characters"},
+      {"overlong line", ex + "% " + std::string(600, 'c') + "\n", "line 86 is longer than 449 characters"},
+      {"number too large", with_value(ex, "TimeMax", "1e999"), "Tag 'TimeMax' has value '1e999'"},
   };
   for(const auto &c : cases)
     {
@@ -147,6 +148,14 @@ TEST(ParameterReader, ErrorsAreReportedAndFailTheRead)
       EXPECT_NE(r.error, 0) << c.what;
       EXPECT_NE(r.out.find(c.message), std::string::npos) << c.what << "\n" << r.out;
     }
+}
+
+TEST(ParameterReader, TinyValuesAreNotErrors)
+{
+  auto rec = std::make_unique<global_data_all_processes>();
+  auto r   = read_text(*rec, with_value(example_text(), "MinEgySpec", "1e-320"));
+  ASSERT_EQ(r.error, 0) << r.out;
+  EXPECT_GT(rec->MinEgySpec, 0.0);
 }
 
 TEST(ParameterReader, RepeatedTagKeepsFirstValue)
@@ -229,6 +238,9 @@ TEST(ParameterChecks, BadValuesNameTheParameter)
       {"DesNumNgb", "0", "DesNumNgb=0"},
       {"CourantFac", "0", "CourantFac=0"},
       {"ComovingIntegrationOn", "1", "TimeBegin=0 must be positive in a comoving run"},
+      {"OutputListOn", "2", "OutputListOn=2 must be 0 or 1"},
+      {"TimeLimitCPU", "-1", "TimeLimitCPU=-1"},
+      {"CpuTimeBetRestartFile", "-5", "CpuTimeBetRestartFile=-5"},
   };
   for(const auto &c : cases)
     {
