@@ -2,6 +2,7 @@
 
 #include <mpi.h>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 
 #include "data/allvars.h"
@@ -512,6 +513,18 @@ void memory::report_detailed_memory_usage_of_largest_task()
     report_memory_usage(task_a, HighMarkTabBuf);
 }
 
+// A report that cannot be written is worth one warning, not the run.
+void memory::write_memory_report(const char *text)
+{
+  if(fputs(text, FdMemory) < 0 || fflush(FdMemory) != 0)
+    {
+      if(!MemoryReportFailed)
+        RUN_WARNING("writing to '%smemory.txt' failed: %s; its reports are incomplete from here on", All.OutputDir, strerror(errno));
+      MemoryReportFailed = true;
+      clearerr(FdMemory);
+    }
+}
+
 void memory::report_memory_usage(int rank, char *tabbuf)
 {
   if(ThisTask != rank && ThisTask != 0)
@@ -534,10 +547,7 @@ void memory::report_memory_usage(int rank, char *tabbuf)
       if(ThisTask == 0)
         {
           if(RestartFlag == RST_BEGIN || RestartFlag == RST_RESUME || RestartFlag == RST_STARTFROMSNAP)
-            {
-              fputs(buf, FdMemory);
-              fflush(FdMemory);
-            }
+            write_memory_report(buf);
         }
       else
         {
@@ -555,10 +565,7 @@ void memory::report_memory_usage(int rank, char *tabbuf)
       MPI_Recv(buf, ilen, MPI_BYTE, rank, TAG_REPORT_TEXT, Communicator, MPI_STATUS_IGNORE);
       buf[ilen - 1] = 0;
       if(RestartFlag == RST_BEGIN || RestartFlag == RST_RESUME || RestartFlag == RST_STARTFROMSNAP)
-        {
-          fputs(buf, FdMemory);
-          fflush(FdMemory);
-        }
+        write_memory_report(buf);
       myfree(buf);
     }
 }

@@ -116,6 +116,8 @@ class memory : public setcomm
   static constexpr double TO_MBYTE_FAC = 1.0 / (1024.0 * 1024.0);
 
  private:
+  bool MemoryReportFailed = false;
+  void write_memory_report(const char *text);
   int find_block(void *p, int movable_flag, const char *func, const char *file, int line, bool realloc);
   void setup_region(char *base, size_t totbytes);
   void setup_island_tables();

@@ -24,10 +24,10 @@ static bool parse_int(const char *s, int &out)
 
 void sim::run_from_command_line(int argc, char **argv)
 {
+  Logs.initcomm(Communicator);
   All.initcomm(Communicator);
   Mem.initcomm(Communicator);
   Mem.determine_compute_nodes();
-  Logs.initcomm(Communicator);
 
   hello();
 

@@ -95,7 +95,7 @@ double mycxxsort_parallel(Tit begin, Tit end, Tcomp comp, MPI_Comm comm)
 
   const double t0      = MPI_Wtime();
   const long long nmemb = end - begin;
-  T *base              = &*begin;
+  T *base              = nmemb > 0 ? &*begin : nullptr; // never dereference an empty range
 
   mycxxsort(begin, end, comp);
 

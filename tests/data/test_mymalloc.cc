@@ -275,6 +275,25 @@ TEST(Allocator, MemoryReportCarriesTheWholeHighWaterTable)
       EXPECT_GT(st1.st_size, st0.st_size);
       EXPECT_NE(slurp(fname).find("hwm_big"), std::string::npos);
     }
+
+  // A report that cannot be written warns and the run goes on.
+  FILE *saved = Mem.FdMemory;
+  if(checker)
+    Mem.FdMemory = fopen("/dev/full", "w");
+  if(Mem.ThisTask == largest)
+    {
+      void *p = mymalloc("hwm_bigger", Mem.HighMarkBytes + Mem.HighMarkBytes / 5);
+      myfree(p);
+    }
+  ::testing::internal::CaptureStdout();
+  Mem.report_detailed_memory_usage_of_largest_task();
+  std::string out = ::testing::internal::GetCapturedStdout();
+  if(checker)
+    {
+      EXPECT_NE(out.find("memory.txt' failed"), std::string::npos) << out;
+      fclose(Mem.FdMemory);
+      Mem.FdMemory = saved;
+    }
 }
 
 // Every rank of an island, listener included, reads what every other rank of
