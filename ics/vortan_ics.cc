@@ -17,6 +17,7 @@
 #include "data/simparticles.h"
 #include "io/hdf5_util.h"
 #include "io/snap_io.h"
+#include "io/tool_startup.h"
 #include "mpi_utils/shared_mem_handler.h"
 
 namespace
@@ -411,14 +412,7 @@ int main(int argc, char **argv)
   // On several shared-memory islands one rank per island becomes a listener,
   // as in the simulation; it follows the same start-up protocol and is
   // released at the end.
-  Shmem.setup_islands();
-  if(Shmem.GhostRank)
-    {
-      Mem.initcomm(Shmem.SimulationComm);
-      Shmem.shared_memory_handler();
-    }
-  Shmem.announce_start(1);
-  MPI_Comm comm = Shmem.SimulationComm;
+  MPI_Comm comm = tool_start_islands();
 
   long long nest = o.cmd == "blast" ? o.n * o.n * o.n : (o.n > 0 ? o.n : 0);
   All.MaxMemSize = o.maxmem > 0 ? o.maxmem : 0;
@@ -431,19 +425,11 @@ int main(int argc, char **argv)
     }
   strcpy(All.OutputDir, "/tmp/");
   All.RestartFlag = RST_BEGIN;
-  MPI_Bcast(All.get_data_ptr(), All.get_data_size(), MPI_BYTE, 0, MPI_COMM_WORLD);
-  Mem.initcomm(comm);
-  Mem.determine_compute_nodes();
-  Mem.mymalloc_init(All.MaxMemSize, RST_BEGIN);
-
-  my_create_HDF5_halfprec_handler();
-  my_create_HDF5_special_integer_types();
+  tool_start_memory(comm);
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
 
   static simparticles Sp(comm);
-  Sp.determine_compute_nodes();
-  Sp.TimeBinsHydro.timebins_init("Hydro", &Sp.MaxPartSph);
-  Sp.TimeBinsGravity.timebins_init("Gravity", &Sp.MaxPart);
+  tool_start_particles(Sp);
 
   if(o.cmd == "convert" || o.cmd == "dump")
     {

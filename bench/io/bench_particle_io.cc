@@ -24,6 +24,7 @@
 #include "data/simparticles.h"
 #include "io/hdf5_util.h"
 #include "io/snap_io.h"
+#include "io/tool_startup.h"
 #include "mpi_utils/shared_mem_handler.h"
 
 namespace
@@ -208,25 +209,11 @@ int main(int argc, char **argv)
   All.RestartFlag = RST_CONVERTSNAP;
   All.set_cosmo_factors_for_current_time();
 
-  Shmem.setup_islands();
-  if(Shmem.GhostRank)
-    {
-      Mem.initcomm(Shmem.SimulationComm);
-      Shmem.shared_memory_handler();
-    }
-  Shmem.announce_start(1);
-  MPI_Comm comm = Shmem.SimulationComm;
-  MPI_Bcast(All.get_data_ptr(), All.get_data_size(), MPI_BYTE, 0, MPI_COMM_WORLD);
-  Mem.initcomm(comm);
-  Mem.determine_compute_nodes();
-  Mem.mymalloc_init(All.MaxMemSize, RST_BEGIN);
-  my_create_HDF5_halfprec_handler();
-  my_create_HDF5_special_integer_types();
+  MPI_Comm comm = tool_start_islands();
+  tool_start_memory(comm);
 
   static simparticles Sp(comm);
-  Sp.determine_compute_nodes();
-  Sp.TimeBinsHydro.timebins_init("Hydro", &Sp.MaxPartSph);
-  Sp.TimeBinsGravity.timebins_init("Gravity", &Sp.MaxPart);
+  tool_start_particles(Sp);
 
   int ntask;
   MPI_Comm_size(comm, &ntask);

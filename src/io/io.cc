@@ -458,6 +458,29 @@ void IO_Def::type_cast_data(char *src, int src_bytes_per_element, char *target, 
                 src_bytes_per_element);
 }
 
+// Chooses piece [first, first + pc) of a dataset in the file space and
+// returns the matching memory space, which the caller closes after the transfer.
+static hid_t select_piece(hid_t fspace, int rank, hsize_t first, int pc, int values_per_block)
+{
+  hsize_t start[2] = {first, 0};
+  hsize_t count[2] = {(hsize_t)pc, (hsize_t)values_per_block};
+  my_H5Sselect_hyperslab(fspace, H5S_SELECT_SET, start, nullptr, count, nullptr);
+  return my_H5Screate_simple(rank, count, nullptr);
+}
+
+// Groups were opened only for types present in the file; they are closed in
+// reverse order of opening.
+void IO_Def::close_datagroups(hid_t *grp, const long long *n)
+{
+  for(int g = N_DataGroups - 1; g >= 0; g--)
+    if(n[g] > 0)
+      {
+        char gname[256];
+        get_datagroup_name(g, gname);
+        my_H5Gclose(grp[g], gname);
+      }
+}
+
 /* ------------------------------------------------------------------------ */
 /* task grouping and writer sequencing                                      */
 /* ------------------------------------------------------------------------ */
@@ -632,6 +655,16 @@ void IO_Def::check_record_length_words(int writeTask, const long long *ntot_type
     }
 }
 
+// A format-2 label record: the label and the byte distance to the next label.
+void IO_Def::write_block_label(FILE *fd, const char *label, int nextblock)
+{
+  int eight = 8;
+  my_fwrite(&eight, sizeof(int), 1, fd);
+  my_fwrite(label, 4, 1, fd);
+  my_fwrite(&nextblock, sizeof(int), 1, fd);
+  my_fwrite(&eight, sizeof(int), 1, fd);
+}
+
 // The HDF5 helpers end the run as soon as a call fails; the library reports
 // the failure first through this hook, which removes the incomplete file.
 herr_t IO_Def::discard_on_hdf5_error(hid_t estack, void *client_data)
@@ -700,13 +733,7 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
           discard_on_error = partial_name;
 
           if(file_format == 2)
-            {
-              int blksize = 8, nextblock = header_size + 8;
-              my_fwrite(&blksize, sizeof(int), 1, fd);
-              my_fwrite("HEAD", 4, 1, fd);
-              my_fwrite(&nextblock, sizeof(int), 1, fd);
-              my_fwrite(&blksize, sizeof(int), 1, fd);
-            }
+            write_block_label(fd, "HEAD", header_size + 8);
           int blksize = header_size;
           my_fwrite(&blksize, sizeof(int), 1, fd);
           my_fwrite(header_buf, header_size, 1, fd);
@@ -737,13 +764,7 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
       if(ThisTask == writeTask && file_format != 3)
         {
           if(file_format == 2)
-            {
-              int eight = 8, nextblock = blksize + 8;
-              my_fwrite(&eight, sizeof(int), 1, fd);
-              my_fwrite(f->label, 4, 1, fd);
-              my_fwrite(&nextblock, sizeof(int), 1, fd);
-              my_fwrite(&eight, sizeof(int), 1, fd);
-            }
+            write_block_label(fd, f->label, blksize + 8);
           my_fwrite(&blksize, sizeof(int), 1, fd);
         }
 
@@ -795,10 +816,7 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
                     {
                       if(file_format == 3)
                         {
-                          hsize_t start[2] = {pcsum, 0};
-                          hsize_t count[2] = {(hsize_t)pc, (hsize_t)f->values_per_block};
-                          my_H5Sselect_hyperslab(fspace, H5S_SELECT_SET, start, nullptr, count, nullptr);
-                          hid_t mspace = my_H5Screate_simple(rank, count, nullptr);
+                          hid_t mspace = select_piece(fspace, rank, pcsum, pc, f->values_per_block);
                           my_H5Dwrite(dset, get_hdf5_memorytype_of_block(blocknr), mspace, fspace, H5P_DEFAULT, CommBuffer,
                                       f->datasetname);
                           my_H5Sclose(mspace, H5S_SIMPLE);
@@ -834,13 +852,7 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
     {
       if(file_format == 3)
         {
-          for(int g = N_DataGroups - 1; g >= 0; g--)
-            if(ntot_type[g] > 0)
-              {
-                char gname[256];
-                get_datagroup_name(g, gname);
-                my_H5Gclose(hdf5_grp[g], gname);
-              }
+          close_datagroups(hdf5_grp, ntot_type);
           my_H5Gclose(hdf5_configgrp, "/Config");
           my_H5Gclose(hdf5_paramsgrp, "/Parameters");
           my_H5Gclose(hdf5_headergrp, "/Header");
@@ -944,6 +956,17 @@ long long IO_Def::file_size_remaining(FILE *fd)
   if(pos < 0 || fstat(fileno(fd), &st) != 0)
     FATAL_ERROR("cannot determine the size of file '%s': %s\n", current_fname, strerror(errno));
   return (long long)st.st_size - pos;
+}
+
+// Only the reader of a file has read its header; the other tasks of its group
+// take it from there.
+void IO_Def::share_header_in_group(int readTask, int lastTask)
+{
+  if(ThisTask == readTask)
+    for(int task = readTask + 1; task <= lastTask; task++)
+      MPI_Ssend(header_buf, header_size, MPI_BYTE, task, 11, Communicator);
+  else
+    MPI_Recv(header_buf, header_size, MPI_BYTE, readTask, 11, Communicator, MPI_STATUS_IGNORE);
 }
 
 // Reads the (optionally labelled) header record and checks its length words.
@@ -1135,12 +1158,8 @@ void IO_Def::share_particle_number_in_file(const char *fname, int filenr, int re
         }
       else
         FATAL_ERROR("illegal format");
-
-      for(int task = readTask + 1; task <= lastTask; task++)
-        MPI_Ssend(header_buf, header_size, MPI_BYTE, task, 11, Communicator);
     }
-  else
-    MPI_Recv(header_buf, header_size, MPI_BYTE, readTask, 11, Communicator, MPI_STATUS_IGNORE);
+  share_header_in_group(readTask, lastTask);
 
   read_file_header(fname, filenr, readTask, lastTask, n_type, npart, nullptr);
 
@@ -1263,12 +1282,8 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
         }
       else
         FATAL_ERROR("unknown ICFormat");
-
-      for(int task = readTask + 1; task <= lastTask; task++)
-        MPI_Ssend(header_buf, header_size, MPI_BYTE, task, 11, Communicator);
     }
-  else
-    MPI_Recv(header_buf, header_size, MPI_BYTE, readTask, 11, Communicator, MPI_STATUS_IGNORE);
+  share_header_in_group(readTask, lastTask);
 
   int nstart;
   read_file_header(fname, filenr, readTask, lastTask, n_type, npart, &nstart);
@@ -1399,10 +1414,7 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
                             memset(CommBuffer, 0, (size_t)pc * B);
                           else
                             {
-                              hsize_t start[2] = {pcsum, 0};
-                              hsize_t count[2] = {(hsize_t)pc, (hsize_t)f->values_per_block};
-                              my_H5Sselect_hyperslab(fspace, H5S_SELECT_SET, start, nullptr, count, nullptr);
-                              hid_t mspace = my_H5Screate_simple(rank, count, nullptr);
+                              hid_t mspace = select_piece(fspace, rank, pcsum, pc, f->values_per_block);
                               read_hdf5_checked(dset, get_hdf5_memorytype_of_block(blocknr), mspace, fspace, CommBuffer, fname,
                                                 f->datasetname, g);
                               my_H5Sclose(mspace, H5S_SIMPLE);
@@ -1463,13 +1475,7 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
     {
       if(file_format == 3)
         {
-          for(int g = N_DataGroups - 1; g >= 0; g--)
-            if(npart[g] > 0)
-              {
-                char gname[256];
-                get_datagroup_name(g, gname);
-                my_H5Gclose(hdf5_grp[g], gname);
-              }
+          close_datagroups(hdf5_grp, npart);
           my_H5Fclose(hdf5_file, fname);
         }
       else

@@ -232,6 +232,9 @@ class IO_Def : public io_streamcount, public setcomm
   int element_size_from_record(int blocknr, long long N1, long long count);
   void check_hdf5_dataset_shape(hid_t dset, int blocknr, int type, long long n);
   void write_one_file_backed_up(char *fname, int writeTask, int lastTask, void *CommBuffer, int numfilesperdump);
+  void close_datagroups(hid_t *grp, const long long *n);
+  void write_block_label(FILE *fd, const char *label, int nextblock);
+  void share_header_in_group(int readTask, int lastTask);
 };
 
 #endif
