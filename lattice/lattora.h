@@ -115,6 +115,7 @@ int allocate_spinor_field_array(lat_spinor ***fields, lat_spinor **block, const 
 void free_spinor_field(void);    /* also the history fields of init_csg_field */
 void free_spinor_field_32(void);
 void free_spinor_field_array(lat_spinor ***fields, lat_spinor **block);
+/* Failure codes: 1 history block, 2 pointer arrays, 3 index arrays. */
 int init_csg_field(const int V);
 void free_csg_field(void);
 int init_timslice_buffer_field(const int n);
