@@ -253,6 +253,90 @@ int IO_Def::get_particles_in_block(int blocknr, long long *npart_file, int *type
 /* buffers and conversion                                                   */
 /* ------------------------------------------------------------------------ */
 
+int IO_Def::find_type_run(int from, int type, int limit, int *first)
+{
+  while(get_type_of_element(from) != type)
+    from++;
+  *first  = from;
+  int len = 1;
+  while(len < limit && get_type_of_element(from + len) == type)
+    len++;
+  return len;
+}
+
+void IO_Def::set_type_of_range(int first, int count, int type)
+{
+  for(int n = 0; n < count; n++)
+    set_type_of_element(first + n, type);
+}
+
+void IO_Def::set_field_range_func(const char *label, void (*io_range)(IO_Def *, int, int, void *, int))
+{
+  for(int i = 0; i < N_IO_Fields; i++)
+    if(strncmp(IO_Fields[i].label, label, 4) == 0)
+      IO_Fields[i].io_range = io_range;
+}
+
+// Strided gathers and scatters between the record arrays and a packed buffer.
+// A fixed element size lets the compiler turn each copy into a few moves; the
+// size is dispatched once per run rather than once per element.
+namespace
+{
+template <int B>
+inline void gather_fixed(char *__restrict out, const char *__restrict src, size_t stride, int len)
+{
+  for(int i = 0; i < len; i++)
+    memcpy(out + (size_t)i * B, src + (size_t)i * stride, B);
+}
+
+template <int B>
+inline void scatter_fixed(char *__restrict dst, const char *__restrict in, size_t stride, int len)
+{
+  for(int i = 0; i < len; i++)
+    memcpy(dst + (size_t)i * stride, in + (size_t)i * B, B);
+}
+
+void gather(char *out, const char *src, size_t stride, int B, int len)
+{
+  switch(B)
+    {
+      case 4:
+        return gather_fixed<4>(out, src, stride, len);
+      case 8:
+        return gather_fixed<8>(out, src, stride, len);
+      case 12:
+        return gather_fixed<12>(out, src, stride, len);
+      case 16:
+        return gather_fixed<16>(out, src, stride, len);
+      case 24:
+        return gather_fixed<24>(out, src, stride, len);
+      default:
+        for(int i = 0; i < len; i++)
+          memcpy(out + (size_t)i * B, src + (size_t)i * stride, B);
+    }
+}
+
+void scatter(char *dst, const char *in, size_t stride, int B, int len)
+{
+  switch(B)
+    {
+      case 4:
+        return scatter_fixed<4>(dst, in, stride, len);
+      case 8:
+        return scatter_fixed<8>(dst, in, stride, len);
+      case 12:
+        return scatter_fixed<12>(dst, in, stride, len);
+      case 16:
+        return scatter_fixed<16>(dst, in, stride, len);
+      case 24:
+        return scatter_fixed<24>(dst, in, stride, len);
+      default:
+        for(int i = 0; i < len; i++)
+          memcpy(dst + (size_t)i * stride, in + (size_t)i * B, B);
+    }
+}
+}  // namespace
+
 void IO_Def::fill_write_buffer(int blocknr, int *startindex, int pc, int type, void *CommBuffer)
 {
   IO_Field *f = &IO_Fields[blocknr];
@@ -264,21 +348,31 @@ void IO_Def::fill_write_buffer(int blocknr, int *startindex, int pc, int type, v
   int pindex  = *startindex;
   bool filter = type_of_file == FILE_IS_SNAPSHOT && type < NTYPES;
 
-  for(int n = 0; n < pc; pindex++)
+  for(int n = 0; n < pc;)
     {
-      if(filter && get_type_of_element(pindex) != type)
-        continue;
+      int first = pindex, len = pc - n;
+      if(filter)
+        len = find_type_run(pindex, type, pc - n, &first);
 
-      if(f->io_func)
-        f->io_func(this, pindex, f->values_per_block, out, 0);
+      if(f->io_range)
+        f->io_range(this, first, len, out, 0);
+      else if(f->io_func)
+        for(int i = 0; i < len; i++)
+          f->io_func(this, first + i, f->values_per_block, out + (size_t)i * B, 0);
+      else if(f->array == A_NONE)
+        gather(out, (const char *)f->offset, 0, B, len);
       else
         {
-          const char *src = f->array == A_NONE ? (const char *)f->offset
-                                               : (const char *)get_base_address_of_structure(f->array, pindex) + f->offset;
-          memcpy(out, src, B);
+          // the stride is taken from two neighbouring records of the run, so
+          // no element outside the run is addressed
+          const char *base = (const char *)get_base_address_of_structure(f->array, first);
+          size_t stride    = len > 1 ? (size_t)((const char *)get_base_address_of_structure(f->array, first + 1) - base) : 0;
+          gather(out, base + f->offset, stride, B, len);
         }
-      out += B;
-      n++;
+
+      out += (size_t)B * len;
+      n += len;
+      pindex = first + len;
     }
 
   *startindex = pindex;
@@ -295,27 +389,32 @@ void IO_Def::empty_read_buffer(int blocknr, int offset, int pc, int type, long l
   int B          = get_bytes_per_memory_blockelement(blocknr, 0);
   const char *in = (const char *)CommBuffer;
 
-  for(int n = 0; n < pc; n++)
+  if(f->type_in_memory == MEM_MY_FILEOFFSET)
     {
-      int index = offset + n;
-      if(f->type_in_memory == MEM_MY_FILEOFFSET)
-        {
-          if(f->io_func)
-            FATAL_ERROR("undefined");
-          long long v = nprevious + n;
-          char *dst   = (char *)get_base_address_of_structure(f->array, index) + f->offset;
-          memcpy(dst, &v, sizeof(v));
-          continue;
-        }
-
       if(f->io_func)
-        f->io_func(this, index, f->values_per_block, (void *)in, 1);
-      else
+        FATAL_ERROR("undefined");
+      char *base    = (char *)get_base_address_of_structure(f->array, offset);
+      size_t stride = pc > 1 ? (size_t)((char *)get_base_address_of_structure(f->array, offset + 1) - base) : 0;
+      for(int n = 0; n < pc; n++)
         {
-          char *dst = f->array == A_NONE ? (char *)f->offset : (char *)get_base_address_of_structure(f->array, index) + f->offset;
-          memcpy(dst, in, B);
+          long long v = nprevious + n;
+          memcpy(base + (size_t)n * stride + f->offset, &v, sizeof(v));
         }
-      in += B;
+      return;
+    }
+
+  if(f->io_range)
+    f->io_range(this, offset, pc, (void *)in, 1);
+  else if(f->io_func)
+    for(int n = 0; n < pc; n++)
+      f->io_func(this, offset + n, f->values_per_block, (void *)(in + (size_t)n * B), 1);
+  else if(f->array == A_NONE)
+    scatter((char *)f->offset, in, 0, B, pc);
+  else
+    {
+      char *base    = (char *)get_base_address_of_structure(f->array, offset);
+      size_t stride = pc > 1 ? (size_t)((char *)get_base_address_of_structure(f->array, offset + 1) - base) : 0;
+      scatter(base + f->offset, in, stride, B, pc);
     }
 }
 
@@ -1440,8 +1539,7 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
                   if(ThisTask == task)
                     {
                       if(blocknr == 0 && f->array == A_P)
-                        for(int n = 0; n < pc; n++)
-                          set_type_of_element(nstart + offset + n, g);
+                        set_type_of_range(nstart + offset, pc, g);
                       empty_read_buffer(blocknr, nstart + offset, pc, g, nprevious, CommBuffer);
                       offset += pc;
                     }

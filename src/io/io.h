@@ -110,6 +110,9 @@ struct IO_Field
   char label[5];
   char datasetname[257];
   void (*io_func)(IO_Def *, int, int, void *, int);
+  // Optional form of io_func over elements [first, first + count): one call
+  // per run instead of one per element, which dominates the cost of big files.
+  void (*io_range)(IO_Def *, int first, int count, void *buffer, int mode);
   int typelist;
   bool compression_on;
   enum arrays array;
@@ -178,11 +181,22 @@ class IO_Def : public io_streamcount, public setcomm
   virtual int get_type_of_element(int index)                                                               = 0;
   virtual void set_type_of_element(int index, int type)                                                    = 0;
 
+  // Run of consecutive elements of the given type: skips to the first element
+  // of that type at or after index from, stores it in *first and returns the
+  // run length, at most limit (>= 1). The element must exist; no element past
+  // the returned run is looked at. Overriding lets the scan avoid one virtual
+  // call per element.
+  virtual int find_type_run(int from, int type, int limit, int *first);
+  virtual void set_type_of_range(int first, int count, int type);
+
   // Field registry.
   void init_field(const char *label, const char *datasetname, enum types_in_memory type_in_memory,
                   enum types_in_file type_in_file_output, enum read_flags read_flag, int values_per_block, enum arrays array,
                   void *pointer_to_field, void (*io_func)(IO_Def *, int, int, void *, int), int typelist_bitmask, int flagunit,
                   double a, double h, double L, double M, double V, double c, bool compression_on = false);
+
+  // Attaches the run form of the element callback of the field with this label.
+  void set_field_range_func(const char *label, void (*io_range)(IO_Def *, int, int, void *, int));
 
   int get_values_per_blockelement(int blocknr);
   void get_dataset_name(int blocknr, char *buf);

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <algorithm>
 
 #include "data/allvars.h"
 #include "data/macros.h"
@@ -57,6 +58,14 @@ void snap_io::init_basic(simparticles *Sp_ptr)
              0, 0, 0, 0, 0, 0);
   init_field("NE  ", "ElectronAbundance", MEM_MY_FLOAT, FILE_MY_IO_FLOAT, READ_IF_PRESENT, 1, A_SPHP, &Sp->SphP[0].Ne, NULL, GAS_ONLY,
              0, 0, 0, 0, 0, 0, 0);
+
+  set_field_range_func("POS ", io_range_pos);
+  set_field_range_func("VEL ", io_range_vel);
+  set_field_range_func("ID  ", io_range_id);
+  set_field_range_func("MASS", io_range_mass);
+  set_field_range_func("U   ", io_range_u);
+  set_field_range_func("SFR ", io_range_sfr);
+  set_field_range_func("Z   ", io_range_metallicity);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -165,6 +174,133 @@ void snap_io::io_func_metallicity(IO_Def *ptr, int particle, int components, voi
     p.Metallicity = out[0];
 }
 
+/* The same conversions over runs of elements: the loop-invariant factors and
+   the mode are settled once per run, and the bodies inline. */
+
+void snap_io::io_range_pos(IO_Def *ptr, int first, int count, void *buffer, int mode)
+{
+  snap_io *thisobj = static_cast<snap_io *>(ptr);
+  MyDouble *out    = static_cast<MyDouble *>(buffer);
+  if(mode == 0)
+    {
+      const simparticles *Sp = thisobj->Sp;
+      const particle_data *P = Sp->P + first;
+      for(int i = 0; i < count; i++, out += 3)
+        {
+          double pos[3];
+          Sp->intpos_to_pos(P[i].IntPos, pos);
+          for(int k = 0; k < 3; k++)
+            out[k] = pos[k];
+        }
+    }
+  else
+    {
+      ptmp_data *T = thisobj->Ptmp;
+      for(int i = 0; i < count; i++, out += 3)
+        for(int k = 0; k < 3; k++)
+          {
+            if(!std::isfinite(out[k]))
+              FATAL_ERROR("file '%s': particle %d has a non-finite coordinate (%g %g %g)\n", thisobj->current_fname, first + i,
+                          out[0], out[1], out[2]);
+            T[first + i].Pos[k] = out[k];
+          }
+    }
+}
+
+void snap_io::io_range_vel(IO_Def *ptr, int first, int count, void *buffer, int mode)
+{
+  snap_io *thisobj = static_cast<snap_io *>(ptr);
+  MyFloat *out     = static_cast<MyFloat *>(buffer);
+  particle_data *P = thisobj->Sp->P + first;
+  if(mode == 0)
+    {
+      const double fac = converting() ? 1.0 : sqrt(All.cf_a3inv);
+      for(int i = 0; i < count; i++, out += 3)
+        for(int k = 0; k < 3; k++)
+          out[k] = P[i].Vel[k] * fac;
+    }
+  else
+    for(int i = 0; i < count; i++, out += 3)
+      for(int k = 0; k < 3; k++)
+        P[i].Vel[k] = out[k];
+}
+
+void snap_io::io_range_id(IO_Def *ptr, int first, int count, void *buffer, int mode)
+{
+  snap_io *thisobj = static_cast<snap_io *>(ptr);
+  MyIDType *out    = static_cast<MyIDType *>(buffer);
+  particle_data *P = thisobj->Sp->P + first;
+  if(mode == 0)
+    for(int i = 0; i < count; i++)
+      out[i] = P[i].ID.get();
+  else
+    for(int i = 0; i < count; i++)
+      P[i].ID.set(out[i]);
+}
+
+void snap_io::io_range_mass(IO_Def *ptr, int first, int count, void *buffer, int mode)
+{
+  snap_io *thisobj = static_cast<snap_io *>(ptr);
+  MyDouble *out    = static_cast<MyDouble *>(buffer);
+  particle_data *P = thisobj->Sp->P + first;
+  if(mode == 0)
+    for(int i = 0; i < count; i++)
+      out[i] = P[i].getMass();
+  else
+    for(int i = 0; i < count; i++)
+      P[i].setMass(out[i]);
+}
+
+void snap_io::io_range_u(IO_Def *ptr, int first, int count, void *buffer, int mode)
+{
+  snap_io *thisobj       = static_cast<snap_io *>(ptr);
+  MyFloat *out           = static_cast<MyFloat *>(buffer);
+  sph_particle_data *sph = thisobj->Sp->SphP + first;
+  if(mode == 0)
+    {
+      // while converting, the entropy slot still holds the energy as read
+      if(converting())
+        for(int i = 0; i < count; i++)
+          out[i] = sph[i].Entropy;
+      else
+        for(int i = 0; i < count; i++)
+          out[i] = sph[i].Entropy * pow(sph[i].Density * All.cf_a3inv, GAMMA_MINUS1) / GAMMA_MINUS1;
+    }
+  else
+    for(int i = 0; i < count; i++)
+      sph[i].Entropy = out[i];
+}
+
+void snap_io::io_range_sfr(IO_Def *ptr, int first, int count, void *buffer, int mode)
+{
+  snap_io *thisobj       = static_cast<snap_io *>(ptr);
+  MyFloat *out           = static_cast<MyFloat *>(buffer);
+  sph_particle_data *sph = thisobj->Sp->SphP + first;
+  if(mode == 0)
+    for(int i = 0; i < count; i++)
+      out[i] = sph[i].Sfr;
+  else
+    for(int i = 0; i < count; i++)
+      sph[i].Sfr = out[i];
+}
+
+void snap_io::io_range_metallicity(IO_Def *ptr, int first, int count, void *buffer, int mode)
+{
+  snap_io *thisobj = static_cast<snap_io *>(ptr);
+  MyFloat *out     = static_cast<MyFloat *>(buffer);
+  particle_data *P = thisobj->Sp->P + first;
+  if(mode == 0)
+    {
+      // start-up copies the value into the gas record; a conversion never ran it
+      const bool conv = converting();
+      for(int i = 0; i < count; i++)
+        out[i] = (P[i].getType() == 0 && !conv) ? thisobj->Sp->SphP[first + i].Metallicity : P[i].Metallicity;
+    }
+  else
+    for(int i = 0; i < count; i++)
+      P[i].Metallicity = out[i];
+}
+
 /* ------------------------------------------------------------------------ */
 /* element access                                                           */
 /* ------------------------------------------------------------------------ */
@@ -182,6 +318,34 @@ void *snap_io::get_base_address_of_structure(enum arrays array, int index)
       default:
         FATAL_ERROR("we don't expect to get here");
     }
+}
+
+int snap_io::find_type_run(int from, int type, int limit, int *first)
+{
+  const particle_data *P = Sp->P;
+  int numpart            = Sp->NumPart;
+  if(P == runs_of && numpart == runs_numpart && from >= 0 && from < numpart)
+    {
+      size_t nruns = run_start.size();
+      size_t r     = std::upper_bound(run_start.begin(), run_start.end(), from) - run_start.begin() - 1;
+      while(r < nruns && run_type[r] != type)
+        if(++r < nruns)
+          from = run_start[r];
+      if(r < nruns)
+        {
+          *first  = from;
+          int end = r + 1 < nruns ? run_start[r + 1] : numpart;
+          return std::min(limit, end - from);
+        }
+    }
+
+  while(P[from].getType() != type)
+    from++;
+  *first  = from;
+  int len = 1;
+  while(len < limit && P[from + len].getType() == type)
+    len++;
+  return len;
 }
 
 void snap_io::get_datagroup_name(int type, char *buf)
@@ -214,12 +378,27 @@ void snap_io::fill_file_header(int writeTask, int lastTask, long long *n_type, l
 {
   for(int n = 0; n < N_DataGroups; n++)
     n_type[n] = 0;
+  const size_t max_runs = 1 << 16;
+  run_start.clear();
+  run_type.clear();
+  bool keep_runs = true;
   for(int n = 0; n < Sp->NumPart; n++)
     {
-      int t = get_type_of_element(n);
-      if(t >= 0)
-        n_type[t]++;
+      int t = Sp->P[n].getType();
+      n_type[t]++;
+      if(keep_runs && (run_type.empty() || run_type.back() != t))
+        {
+          if(run_start.size() == max_runs)
+            keep_runs = false;
+          else
+            {
+              run_start.push_back(n);
+              run_type.push_back(t);
+            }
+        }
     }
+  runs_of      = keep_runs ? Sp->P : nullptr;
+  runs_numpart = keep_runs ? Sp->NumPart : -1;
 
   if(ThisTask == writeTask)
     {

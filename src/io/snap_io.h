@@ -5,6 +5,7 @@
 // per-particle fields and their conversions, writing and reading.
 
 #include <cstddef>
+#include <vector>
 
 #include "data/simparticles.h"
 #include "io/io.h"
@@ -84,12 +85,28 @@ class snap_io : public IO_Def
     if(type < NTYPES)
       Sp->P[index].setType(type);
   }
+  int find_type_run(int from, int type, int limit, int *first) override;
+  void set_type_of_range(int first, int count, int type) override
+  {
+    if(type < NTYPES)
+      for(int n = 0; n < count; n++)
+        Sp->P[first + n].setType(type);
+  }
 
   // Region size used when the particles span no volume (a single particle,
   // or all at one point).
   static double minimum_region_size();
 
  private:
+  // Runs of equal type in the local storage, taken when a file header is
+  // filled: the writing of each field then jumps from run to run instead of
+  // touching the type of every particle. Valid only for the storage it was
+  // taken from; too many runs are not kept.
+  std::vector<int> run_start;
+  std::vector<unsigned char> run_type;
+  const particle_data *runs_of = nullptr;
+  int runs_numpart             = -1;
+
   void validate_header(const char *fname);
   void setup_integer_frame();
 
@@ -100,6 +117,14 @@ class snap_io : public IO_Def
   static void io_func_u(IO_Def *ptr, int particle, int components, void *buffer, int mode);
   static void io_func_sfr(IO_Def *ptr, int particle, int components, void *buffer, int mode);
   static void io_func_metallicity(IO_Def *ptr, int particle, int components, void *buffer, int mode);
+
+  static void io_range_pos(IO_Def *ptr, int first, int count, void *buffer, int mode);
+  static void io_range_vel(IO_Def *ptr, int first, int count, void *buffer, int mode);
+  static void io_range_id(IO_Def *ptr, int first, int count, void *buffer, int mode);
+  static void io_range_mass(IO_Def *ptr, int first, int count, void *buffer, int mode);
+  static void io_range_u(IO_Def *ptr, int first, int count, void *buffer, int mode);
+  static void io_range_sfr(IO_Def *ptr, int first, int count, void *buffer, int mode);
+  static void io_range_metallicity(IO_Def *ptr, int first, int count, void *buffer, int mode);
 };
 
 #endif
