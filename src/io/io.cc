@@ -283,58 +283,35 @@ void IO_Def::set_field_range_func(const char *label, void (*io_range)(IO_Def *, 
 namespace
 {
 template <int B>
-inline void gather_fixed(char *__restrict out, const char *__restrict src, size_t stride, int len)
+inline void strided_copy_fixed(char *__restrict dst, size_t dstride, const char *__restrict src, size_t sstride, int len)
 {
   for(int i = 0; i < len; i++)
-    memcpy(out + (size_t)i * B, src + (size_t)i * stride, B);
+    memcpy(dst + (size_t)i * dstride, src + (size_t)i * sstride, B);
 }
 
-template <int B>
-inline void scatter_fixed(char *__restrict dst, const char *__restrict in, size_t stride, int len)
-{
-  for(int i = 0; i < len; i++)
-    memcpy(dst + (size_t)i * stride, in + (size_t)i * B, B);
-}
-
-void gather(char *out, const char *src, size_t stride, int B, int len)
+void strided_copy(char *dst, size_t dstride, const char *src, size_t sstride, int B, int len)
 {
   switch(B)
     {
       case 4:
-        return gather_fixed<4>(out, src, stride, len);
+        return strided_copy_fixed<4>(dst, dstride, src, sstride, len);
       case 8:
-        return gather_fixed<8>(out, src, stride, len);
+        return strided_copy_fixed<8>(dst, dstride, src, sstride, len);
       case 12:
-        return gather_fixed<12>(out, src, stride, len);
+        return strided_copy_fixed<12>(dst, dstride, src, sstride, len);
       case 16:
-        return gather_fixed<16>(out, src, stride, len);
+        return strided_copy_fixed<16>(dst, dstride, src, sstride, len);
       case 24:
-        return gather_fixed<24>(out, src, stride, len);
+        return strided_copy_fixed<24>(dst, dstride, src, sstride, len);
       default:
         for(int i = 0; i < len; i++)
-          memcpy(out + (size_t)i * B, src + (size_t)i * stride, B);
+          memcpy(dst + (size_t)i * dstride, src + (size_t)i * sstride, B);
     }
 }
 
-void scatter(char *dst, const char *in, size_t stride, int B, int len)
-{
-  switch(B)
-    {
-      case 4:
-        return scatter_fixed<4>(dst, in, stride, len);
-      case 8:
-        return scatter_fixed<8>(dst, in, stride, len);
-      case 12:
-        return scatter_fixed<12>(dst, in, stride, len);
-      case 16:
-        return scatter_fixed<16>(dst, in, stride, len);
-      case 24:
-        return scatter_fixed<24>(dst, in, stride, len);
-      default:
-        for(int i = 0; i < len; i++)
-          memcpy(dst + (size_t)i * stride, in + (size_t)i * B, B);
-    }
-}
+// Record fields into a packed buffer, and back.
+inline void gather(char *out, const char *src, size_t stride, int B, int len) { strided_copy(out, B, src, stride, B, len); }
+inline void scatter(char *dst, const char *in, size_t stride, int B, int len) { strided_copy(dst, stride, in, B, B, len); }
 }  // namespace
 
 void IO_Def::fill_write_buffer(int blocknr, int *startindex, int pc, int type, void *CommBuffer)
