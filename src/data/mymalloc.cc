@@ -21,6 +21,21 @@ constexpr int TAG_REPORT_TEXT           = 12;
 const char DASHES[] = "------------------------------------------------------------------------------------------\n"; // 90 dashes
 }  // namespace
 
+// Called after every growth: keeps both high-water marks and their tables.
+void memory::update_high_marks()
+{
+  if(AllocatedBytes - AllocatedBytesGeneric > HighMarkBytesWithoutGeneric)
+    {
+      HighMarkBytesWithoutGeneric = AllocatedBytes - AllocatedBytesGeneric;
+      render_high_mark_table(HighMarkTabWithoutGeneric);
+    }
+  if(AllocatedBytes > HighMarkBytes)
+    {
+      HighMarkBytes = AllocatedBytes;
+      render_high_mark_table(HighMarkTab);
+    }
+}
+
 void memory::set_name(char *slot, const char *src) const
 {
   strncpy(slot, src ? src : "", MAXCHARS - 1);
@@ -249,16 +264,7 @@ void *memory::mymalloc_movable_fullinfo(void *ptr, const char *varname, size_t n
   AllocatedBytes += n;
   Nblocks++;
 
-  if(AllocatedBytes - AllocatedBytesGeneric > HighMarkBytesWithoutGeneric)
-    {
-      HighMarkBytesWithoutGeneric = AllocatedBytes - AllocatedBytesGeneric;
-      render_high_mark_table(HighMarkTabWithoutGeneric);
-    }
-  if(AllocatedBytes > HighMarkBytes)
-    {
-      HighMarkBytes = AllocatedBytes;
-      render_high_mark_table(HighMarkTab);
-    }
+  update_high_marks();
 
   if(clear_flag)
     memset(Table[b], 0, n);
@@ -391,16 +397,7 @@ void *memory::myrealloc_movable_fullinfo(void *p, size_t n, const char *func, co
   AllocatedBytes += n;
   BlockSize[b] = n;
 
-  if(AllocatedBytes - AllocatedBytesGeneric > HighMarkBytesWithoutGeneric)
-    {
-      HighMarkBytesWithoutGeneric = AllocatedBytes - AllocatedBytesGeneric;
-      render_high_mark_table(HighMarkTabWithoutGeneric);
-    }
-  if(AllocatedBytes > HighMarkBytes)
-    {
-      HighMarkBytes = AllocatedBytes;
-      render_high_mark_table(HighMarkTab);
-    }
+  update_high_marks();
 
   return Table[b];
 }

@@ -118,6 +118,7 @@ class memory : public setcomm
  private:
   bool MemoryReportFailed = false;
   void write_memory_report(const char *text);
+  void update_high_marks();
   int find_block(void *p, int movable_flag, const char *func, const char *file, int line, bool realloc);
   void setup_region(char *base, size_t totbytes);
   void setup_island_tables();
