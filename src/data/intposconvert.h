@@ -45,8 +45,16 @@ class intposconvert
       intpos[k] = constrain_intpos((pos[k] - RegionCorner[k]) * FacCoordToInt);
   }
 
-  // Wraps x into [0, 2^64) and converts it.
+  // Wraps x into [0, 2^64) and converts it. The common case, x already in
+  // range, stays inline and free of the error paths.
   static MyIntPosType constrain_intpos(double x)
+  {
+    if(x >= 0 && x < TWO_POW_64)
+      return static_cast<MyIntPosType>(x);
+    return wrap_intpos(x);
+  }
+
+  static MyIntPosType wrap_intpos(double x)
   {
     // NaN would pass both loops and convert to garbage; infinity would spin.
     if(!std::isfinite(x))

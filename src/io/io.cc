@@ -148,6 +148,33 @@ static bool is_integer_memory_type(enum types_in_memory t)
   return t == MEM_INT || t == MEM_INT64 || t == MEM_MY_ID_TYPE || t == MEM_MY_INTPOS_TYPE || t == MEM_MY_FILEOFFSET;
 }
 
+// True when memory and file hold the same kind of number (integer or
+// floating), so type_cast_data can convert between them by size alone.
+bool IO_Def::same_value_class(int blocknr)
+{
+  enum types_in_file t = IO_Fields[blocknr].type_in_file_output;
+  bool file_int = t == FILE_INT || t == FILE_INT64 || t == FILE_MY_ID_TYPE || t == FILE_MY_INTPOS_TYPE;
+  return file_int == is_integer_memory_type(IO_Fields[blocknr].type_in_memory);
+}
+
+long long IO_Def::file_tell(FILE *fd)
+{
+  off_t pos = ftello(fd);
+  if(pos < 0)
+    FATAL_ERROR("cannot tell the position in file '%s': %s\n", current_fname, strerror(errno));
+  return (long long)pos;
+}
+
+// Buffered bytes reach the file before the position moves; a failure to
+// write them is reported as what it is.
+void IO_Def::file_seek(FILE *fd, long long pos)
+{
+  if(fflush(fd) != 0)
+    FATAL_ERROR("I/O error (fflush) has occured: %s\nfile: '%s'\n%s", strerror(errno), current_fname, discard_incomplete_file());
+  if(fseeko(fd, (off_t)pos, SEEK_SET) != 0)
+    FATAL_ERROR("I/O error (fseek) has occured: %s\nfile: '%s'\n%s", strerror(errno), current_fname, discard_incomplete_file());
+}
+
 int IO_Def::get_bytes_per_memory_blockelement(int blocknr, int mode)
 {
   CHECK_BLOCKNR(blocknr);
@@ -314,87 +341,138 @@ inline void gather(char *out, const char *src, size_t stride, int B, int len) { 
 inline void scatter(char *dst, const char *in, size_t stride, int B, int len) { strided_copy(dst, stride, in, B, B, len); }
 }  // namespace
 
-void IO_Def::fill_write_buffer(int blocknr, int *startindex, int pc, int type, void *CommBuffer)
+void IO_Def::gather_field(const IO_Field *f, int B, int first, int len, char *out)
 {
-  IO_Field *f = &IO_Fields[blocknr];
-  if(f->type_in_memory == MEM_MY_FILEOFFSET)
-    FATAL_ERROR("ERROR in fill_write_buffer: Type not found!\n");
-
-  int B       = get_bytes_per_memory_blockelement(blocknr, 0);
-  char *out   = (char *)CommBuffer;
-  int pindex  = *startindex;
-  bool filter = type_of_file == FILE_IS_SNAPSHOT && type < NTYPES;
-
-  for(int n = 0; n < pc;)
+  if(f->io_range)
+    f->io_range(this, first, len, out, 0);
+  else if(f->io_func)
+    for(int i = 0; i < len; i++)
+      f->io_func(this, first + i, f->values_per_block, out + (size_t)i * B, 0);
+  else if(f->array == A_NONE)
+    gather(out, (const char *)f->offset, 0, B, len);
+  else
     {
-      int first = pindex, len = pc - n;
-      if(filter)
-        len = find_type_run(pindex, type, pc - n, &first);
+      // the stride is taken from two neighbouring records of the run, so no
+      // element outside the run is addressed
+      const char *base = (const char *)get_base_address_of_structure(f->array, first);
+      size_t stride    = len > 1 ? (size_t)((const char *)get_base_address_of_structure(f->array, first + 1) - base) : 0;
+      gather(out, base + f->offset, stride, B, len);
+    }
+}
 
-      if(f->io_range)
-        f->io_range(this, first, len, out, 0);
-      else if(f->io_func)
-        for(int i = 0; i < len; i++)
-          f->io_func(this, first + i, f->values_per_block, out + (size_t)i * B, 0);
-      else if(f->array == A_NONE)
-        gather(out, (const char *)f->offset, 0, B, len);
-      else
+void IO_Def::scatter_field(const IO_Field *f, int B, int first, int len, const char *in)
+{
+  if(f->io_range)
+    f->io_range(this, first, len, (void *)in, 1);
+  else if(f->io_func)
+    for(int i = 0; i < len; i++)
+      f->io_func(this, first + i, f->values_per_block, (void *)(in + (size_t)i * B), 1);
+  else if(f->array == A_NONE)
+    scatter((char *)f->offset, in, 0, B, len);
+  else
+    {
+      char *base    = (char *)get_base_address_of_structure(f->array, first);
+      size_t stride = len > 1 ? (size_t)((char *)get_base_address_of_structure(f->array, first + 1) - base) : 0;
+      scatter(base + f->offset, in, stride, B, len);
+    }
+}
+
+char *IO_Def::piece_scratch_for(const piece_block *blocks, int nblocks)
+{
+  size_t need = 0;
+  for(int j = 0; j < nblocks; j++)
+    need = std::max(need, (size_t)PIECE_STRIDE * get_bytes_per_memory_blockelement(blocks[j].blocknr, 0));
+  if(piece_scratch.size() < need)
+    piece_scratch.resize(need);
+  return piece_scratch.data();
+}
+
+// Every field of the piece is taken from the same few hundred records before
+// moving on, so each record is brought into the cache once per file rather
+// than once per field. Block j of the piece holds pc elements of
+// blocks[j].bytes each, in the file's representation.
+void IO_Def::fill_write_piece(int type, const piece_block *blocks, int nblocks, int *startindex, int pc, char *buf)
+{
+  for(int j = 0; j < nblocks; j++)
+    if(IO_Fields[blocks[j].blocknr].type_in_memory == MEM_MY_FILEOFFSET)
+      FATAL_ERROR("ERROR in fill_write_buffer: Type not found!\n");
+
+  char *tmp   = piece_scratch_for(blocks, nblocks);
+  bool filter = type_of_file == FILE_IS_SNAPSHOT && type < NTYPES;
+  int pindex  = *startindex;
+  int run_first[PIECE_STRIDE], run_len[PIECE_STRIDE];
+
+  for(int done = 0; done < pc;)
+    {
+      int k = std::min(PIECE_STRIDE, pc - done), nruns = 0;
+      for(int got = 0; got < k; nruns++)
         {
-          // the stride is taken from two neighbouring records of the run, so
-          // no element outside the run is addressed
-          const char *base = (const char *)get_base_address_of_structure(f->array, first);
-          size_t stride    = len > 1 ? (size_t)((const char *)get_base_address_of_structure(f->array, first + 1) - base) : 0;
-          gather(out, base + f->offset, stride, B, len);
+          int first = pindex, len = k - got;
+          if(filter)
+            len = find_type_run(pindex, type, k - got, &first);
+          run_first[nruns] = first;
+          run_len[nruns]   = len;
+          got += len;
+          pindex = first + len;
         }
 
-      out += (size_t)B * len;
-      n += len;
-      pindex = first + len;
+      size_t seg = 0;
+      for(int j = 0; j < nblocks; j++)
+        {
+          const IO_Field *f = &IO_Fields[blocks[j].blocknr];
+          int B = get_bytes_per_memory_blockelement(blocks[j].blocknr, 0), F = blocks[j].bytes;
+          char *dst = buf + seg + (size_t)done * F;
+          char *out = B == F ? dst : tmp;
+          for(int r = 0, at = 0; r < nruns; at += run_len[r++])
+            gather_field(f, B, run_first[r], run_len[r], out + (size_t)at * B);
+          if(B != F)
+            type_cast_data(tmp, B, dst, F, k, blocks[j].blocknr);
+          seg += (size_t)pc * F;
+        }
+      done += k;
     }
 
   *startindex = pindex;
 }
 
-void IO_Def::empty_read_buffer(int blocknr, int offset, int pc, int type, long long nprevious, void *CommBuffer)
+// The reverse of fill_write_piece for elements first ... first + pc - 1, which
+// are consecutive records.
+void IO_Def::empty_read_piece(const piece_block *blocks, int nblocks, int first, int pc, long long nprevious, const char *buf)
 {
-  IO_Field *f = &IO_Fields[blocknr];
-  if(f->read_flag == SKIP_ON_READ && f->type_in_memory != MEM_MY_FILEOFFSET)
-    return;
-  if(pc < 1)
-    return;
+  char *tmp = piece_scratch_for(blocks, nblocks);
 
-  int B          = get_bytes_per_memory_blockelement(blocknr, 0);
-  const char *in = (const char *)CommBuffer;
-
-  if(f->type_in_memory == MEM_MY_FILEOFFSET)
+  for(int done = 0; done < pc;)
     {
-      if(f->io_func)
-        FATAL_ERROR("undefined");
-      char *base    = (char *)get_base_address_of_structure(f->array, offset);
-      size_t stride = pc > 1 ? (size_t)((char *)get_base_address_of_structure(f->array, offset + 1) - base) : 0;
-      for(int n = 0; n < pc; n++)
+      int k      = std::min(PIECE_STRIDE, pc - done);
+      size_t seg = 0;
+      for(int j = 0; j < nblocks; j++)
         {
-          long long v = nprevious + n;
-          memcpy(base + (size_t)n * stride + f->offset, &v, sizeof(v));
+          const IO_Field *f = &IO_Fields[blocks[j].blocknr];
+          int B = get_bytes_per_memory_blockelement(blocks[j].blocknr, 0), F = blocks[j].bytes;
+          if(f->type_in_memory == MEM_MY_FILEOFFSET)
+            {
+              // position in the type-ordered sequence of the whole set
+              char *base    = (char *)get_base_address_of_structure(f->array, first + done);
+              size_t stride = k > 1 ? (size_t)((char *)get_base_address_of_structure(f->array, first + done + 1) - base) : 0;
+              for(int n = 0; n < k; n++)
+                {
+                  long long v = nprevious + done + n;
+                  memcpy(base + (size_t)n * stride + f->offset, &v, sizeof(v));
+                }
+              continue;
+            }
+          const char *src = buf + seg + (size_t)done * F;
+          if(B != F)
+            {
+              type_cast_data((char *)src, F, tmp, B, k, blocks[j].blocknr);
+              src = tmp;
+            }
+          scatter_field(f, B, first + done, k, src);
+          seg += (size_t)pc * F;
         }
-      return;
-    }
-
-  if(f->io_range)
-    f->io_range(this, offset, pc, (void *)in, 1);
-  else if(f->io_func)
-    for(int n = 0; n < pc; n++)
-      f->io_func(this, offset + n, f->values_per_block, (void *)(in + (size_t)n * B), 1);
-  else if(f->array == A_NONE)
-    scatter((char *)f->offset, in, 0, B, pc);
-  else
-    {
-      char *base    = (char *)get_base_address_of_structure(f->array, offset);
-      size_t stride = pc > 1 ? (size_t)((char *)get_base_address_of_structure(f->array, offset + 1) - base) : 0;
-      scatter(base + f->offset, in, stride, B, pc);
+      done += k;
     }
 }
-
 // The conversion is chosen by the per-value sizes (element size divided by the
 // values per element), so a two-component half field is not mistaken for a
 // float one.
@@ -819,110 +897,144 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
         FATAL_ERROR("unknown file format %d for file '%s'\n", file_format, final_name);
     }
 
+  // The layout of the file follows from the counts alone, so it is laid out
+  // first: one record per block (formats 1 and 2, written around a gap that
+  // the pieces fill) or one dataset per block and group (format 3). The pieces
+  // then carry every field of a run of elements, and each field's part goes
+  // to its own place in the file.
+  const int G = N_DataGroups;
+  std::vector<std::vector<piece_block>> group_blocks(G);
+  std::vector<long long> data_at((size_t)N_IO_Fields * G, -1);
+  std::vector<hid_t> dsets((size_t)N_IO_Fields * G, -1), fspaces((size_t)N_IO_Fields * G, -1);
+
   for(int blocknr = 0; blocknr < N_IO_Fields; blocknr++)
     {
       IO_Field *f = &IO_Fields[blocknr];
       if(f->type_in_file_output == FILE_NONE)
         continue;
-
-      polling(numfilesperdump);
-
-      int B        = get_bytes_per_memory_blockelement(blocknr, 0);
-      int maxlen   = COMMBUFFERSIZE / B;
       long long np = get_particles_in_block(blocknr, ntot_type, typelist);
       if(np == 0)
         continue;
 
       mpi_printf("%s block %d (%s)...\n", info, blocknr, f->datasetname);
 
-      int F      = get_bytes_per_file_value(blocknr) * f->values_per_block;
-      int blksize = (int)(np * F);  // range checked in check_record_length_words
-      if(ThisTask == writeTask && file_format != 3)
+      int F        = get_bytes_per_file_value(blocknr) * f->values_per_block;
+      bool by_hdf5 = file_format == 3 && !same_value_class(blocknr);
+      for(int g = 0; g < G; g++)
+        if(typelist[g])
+          group_blocks[g].push_back({blocknr, by_hdf5 ? get_bytes_per_memory_blockelement(blocknr, 0) : F, by_hdf5});
+
+      if(ThisTask != writeTask)
+        continue;
+
+      if(file_format == 3)
         {
+          int rank = f->values_per_block == 1 ? 1 : 2;
+          for(int g = 0; g < G; g++)
+            if(typelist[g])
+              {
+                size_t k        = (size_t)blocknr * G + g;
+                hsize_t dims[2] = {(hsize_t)ntot_type[g], (hsize_t)f->values_per_block};
+                fspaces[k]      = my_H5Screate_simple(rank, dims, nullptr);
+                dsets[k] = my_H5Dcreate(hdf5_grp[g], f->datasetname, get_hdf5_outputtype_of_block(blocknr), fspaces[k], H5P_DEFAULT);
+                write_dataset_attributes(dsets[k], blocknr);
+                byte_count += (long long)get_bytes_per_file_value(blocknr) * ntot_type[g] * f->values_per_block;
+              }
+        }
+      else
+        {
+          int blksize = (int)(np * F);  // range checked in check_record_length_words
           if(file_format == 2)
             write_block_label(fd, f->label, blksize + 8);
           my_fwrite(&blksize, sizeof(int), 1, fd);
+          long long at = file_tell(fd);
+          for(int g = 0; g < G; g++)
+            if(typelist[g])
+              {
+                data_at[(size_t)blocknr * G + g] = at;
+                at += ntot_type[g] * F;
+              }
+          file_seek(fd, at);
+          my_fwrite(&blksize, sizeof(int), 1, fd);
         }
+    }
 
-      for(int g = 0; g < N_DataGroups; g++)
+  for(int g = 0; g < G; g++)
+    {
+      const std::vector<piece_block> &blocks = group_blocks[g];
+      if(blocks.empty())
+        continue;
+      size_t per = 0;
+      for(const piece_block &b : blocks)
+        per += b.bytes;
+      int maxlen = (int)std::max<size_t>(1, COMMBUFFERSIZE / per);
+
+      long long pcsum = 0;
+      int startindex  = 0;
+      for(int task = writeTask; task <= lastTask; task++)
         {
-          if(!typelist[g])
-            continue;
-
-          hid_t dset = -1, fspace = -1;
-          hsize_t pcsum = 0;
-          int rank      = f->values_per_block == 1 ? 1 : 2;
-          if(ThisTask == writeTask && file_format == 3)
+          int n_for_this_task = 0;
+          if(ThisTask == task)
             {
-              hsize_t dims[2] = {(hsize_t)ntot_type[g], (hsize_t)f->values_per_block};
-              fspace          = my_H5Screate_simple(rank, dims, nullptr);
-              dset            = my_H5Dcreate(hdf5_grp[g], f->datasetname, get_hdf5_outputtype_of_block(blocknr), fspace, H5P_DEFAULT);
-              write_dataset_attributes(dset, blocknr);
-              byte_count += (long long)get_bytes_per_file_value(blocknr) * ntot_type[g] * f->values_per_block;
+              n_for_this_task = (int)n_type[g];
+              for(int p = writeTask; p <= lastTask; p++)
+                if(p != task)
+                  MPI_Send(&n_for_this_task, 1, MPI_INT, p, 24, Communicator);
             }
+          else
+            MPI_Recv(&n_for_this_task, 1, MPI_INT, task, 24, Communicator, MPI_STATUS_IGNORE);
 
-          int startindex = 0;
-          for(int task = writeTask; task <= lastTask; task++)
+          while(n_for_this_task > 0)
             {
-              int n_for_this_task = 0;
+              polling(numfilesperdump);
+              int pc = std::min(n_for_this_task, maxlen);
+
               if(ThisTask == task)
+                fill_write_piece(g, blocks.data(), (int)blocks.size(), &startindex, pc, (char *)CommBuffer);
+
+              if(ThisTask == writeTask && task != writeTask)
+                MPI_Recv(CommBuffer, (int)(per * pc), MPI_BYTE, task, 12, Communicator, MPI_STATUS_IGNORE);
+
+              if(ThisTask != writeTask && task == ThisTask)
+                MPI_Ssend(CommBuffer, (int)(per * pc), MPI_BYTE, writeTask, 12, Communicator);
+
+              if(ThisTask == writeTask)
                 {
-                  n_for_this_task = (int)n_type[g];
-                  for(int p = writeTask; p <= lastTask; p++)
-                    if(p != task)
-                      MPI_Send(&n_for_this_task, 1, MPI_INT, p, 24, Communicator);
-                }
-              else
-                MPI_Recv(&n_for_this_task, 1, MPI_INT, task, 24, Communicator, MPI_STATUS_IGNORE);
-
-              while(n_for_this_task > 0)
-                {
-                  int pc = std::min(n_for_this_task, maxlen);
-
-                  if(ThisTask == task)
-                    fill_write_buffer(blocknr, &startindex, pc, g, CommBuffer);
-
-                  if(ThisTask == writeTask && task != writeTask)
-                    MPI_Recv(CommBuffer, B * pc, MPI_BYTE, task, 12, Communicator, MPI_STATUS_IGNORE);
-
-                  if(ThisTask != writeTask && task == ThisTask)
-                    MPI_Ssend(CommBuffer, B * pc, MPI_BYTE, writeTask, 12, Communicator);
-
-                  if(ThisTask == writeTask)
+                  const char *seg = (const char *)CommBuffer;
+                  for(const piece_block &b : blocks)
                     {
+                      size_t k = (size_t)b.blocknr * G + g;
                       if(file_format == 3)
                         {
-                          hid_t mspace = select_piece(fspace, rank, pcsum, pc, f->values_per_block);
-                          my_H5Dwrite(dset, get_hdf5_memorytype_of_block(blocknr), mspace, fspace, H5P_DEFAULT, CommBuffer,
-                                      f->datasetname);
+                          IO_Field *f  = &IO_Fields[b.blocknr];
+                          int rank     = f->values_per_block == 1 ? 1 : 2;
+                          hid_t mspace = select_piece(fspaces[k], rank, pcsum, pc, f->values_per_block);
+                          hid_t mtype  = b.by_hdf5 ? get_hdf5_memorytype_of_block(b.blocknr) : get_hdf5_outputtype_of_block(b.blocknr);
+                          my_H5Dwrite(dsets[k], mtype, mspace, fspaces[k], H5P_DEFAULT, seg, f->datasetname);
                           my_H5Sclose(mspace, H5S_SIMPLE);
-                          pcsum += pc;
                         }
-                      else if(B == F)
-                        my_fwrite(CommBuffer, B, pc, fd);
                       else
                         {
-                          char *aux = (char *)mymalloc("CommAuxBuffer", (size_t)F * pc);
-                          type_cast_data((char *)CommBuffer, B, aux, F, pc, blocknr);
-                          my_fwrite(aux, F, pc, fd);
-                          myfree(aux);
+                          file_seek(fd, data_at[k] + pcsum * b.bytes);
+                          my_fwrite(seg, b.bytes, pc, fd);
                         }
+                      seg += (size_t)b.bytes * pc;
                     }
-
-                  n_for_this_task -= pc;
+                  pcsum += pc;
                 }
-            }
 
-          if(ThisTask == writeTask && file_format == 3)
-            {
-              my_H5Dclose(dset, f->datasetname);
-              my_H5Sclose(fspace, H5S_SIMPLE);
+              n_for_this_task -= pc;
             }
         }
-
-      if(ThisTask == writeTask && file_format != 3)
-        my_fwrite(&blksize, sizeof(int), 1, fd);
     }
+
+  if(ThisTask == writeTask && file_format == 3)
+    for(size_t k = 0; k < dsets.size(); k++)
+      if(dsets[k] >= 0)
+        {
+          my_H5Dclose(dsets[k], IO_Fields[k / G].datasetname);
+          my_H5Sclose(fspaces[k], H5S_SIMPLE);
+        }
 
   if(ThisTask == writeTask)
     {
@@ -937,6 +1049,8 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
         }
       else
         my_fclose(fd);
+      // the old file is given up only once the new one is on the disk
+      my_fsync_file(partial_name);
       discard_on_error = nullptr;
 
       // The new file is complete: keep the old one as backup (unless an older
@@ -1338,6 +1452,87 @@ void IO_Def::find_block(const char *label, FILE *fd)
   FATAL_ERROR("Block '%c%c%c%c' not found !\nfile: '%s'\n", label[0], label[1], label[2], label[3], current_fname);
 }
 
+// Blocks of a file that the reading fills, in file order: none after the
+// first five of a legacy initial-conditions file, none without elements in
+// this file, none skipped on reading.
+bool IO_Def::block_ends_legacy_ic(int blocknr) const
+{
+  return file_format == 1 && All.RestartFlag == RST_BEGIN && type_of_file == FILE_IS_SNAPSHOT && blocknr > 4;
+}
+
+// Walks the records of a format-1 or -2 file once, checking each length word
+// against the header counts before any data is read, and notes where each
+// block's data starts and how many bytes an element takes there.
+void IO_Def::locate_records(FILE *fd, const long long *npart, int *F, long long *data_at)
+{
+  int typelist[MAX_DATAGROUPS];
+  for(int blocknr = 0; blocknr < N_IO_Fields; blocknr++)
+    {
+      IO_Field *f = &IO_Fields[blocknr];
+      if(f->type_in_file_output == FILE_NONE || f->type_in_memory == MEM_MY_FILEOFFSET)
+        continue;
+      if(block_ends_legacy_ic(blocknr))
+        break;
+      long long np = get_particles_in_block(blocknr, (long long *)npart, typelist);
+      if(np == 0)
+        continue;
+
+      if(f->read_flag == SKIP_ON_READ)
+        {
+          if(file_format == 1)
+            skip_record(fd, blocknr);
+          continue;
+        }
+
+      if(file_format == 2)
+        find_block(f->label, fd);
+      int N1;
+      my_fread(&N1, sizeof(int), 1, fd);
+      F[blocknr]       = element_size_from_record(blocknr, N1, np);
+      long long remain = file_size_remaining(fd);
+      if((long long)N1 + 4 > remain)
+        FATAL_ERROR("file '%s' is truncated: block %d (%s) needs %lld bytes, only %lld remain\n", current_fname, blocknr, f->datasetname,
+                    (long long)N1 + 4, remain);
+      data_at[blocknr] = file_tell(fd);
+      file_seek(fd, data_at[blocknr] + N1);
+      int N2;
+      my_fread(&N2, sizeof(int), 1, fd);
+      byte_count -= 8;  // the length words are not data
+      if(N1 != N2)
+        FATAL_ERROR("incorrect block-sizes detected!\n Task=%d   blocknr=%d  blksize1=%d  blksize2=%d\n%sfile: '%s'\n", ThisTask,
+                    blocknr, N1, N2, blocknr == 2 ? "Possible mismatch of 32bit and 64bit ID's in IC file and VORTAN compilation !\n" : "",
+                    current_fname);
+    }
+}
+
+// Opens the dataset of a field for one group; returns -1 for an optional field
+// that the file does not have (it is zero-filled), ends the run otherwise.
+hid_t IO_Def::open_dataset_for_reading(hid_t grp, int blocknr, int g, long long n, const char *fname)
+{
+  IO_Field *f = &IO_Fields[blocknr];
+  hid_t dset  = my_H5Dopen_if_existing(grp, f->datasetname);
+  if(dset < 0)
+    {
+      H5E_auto2_t func;
+      void *cdata;
+      H5Eget_auto2(H5E_DEFAULT, &func, &cdata);
+      H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+      htri_t exists = H5Lexists(grp, f->datasetname, H5P_DEFAULT);
+      H5Eset_auto2(H5E_DEFAULT, func, cdata);
+      if(exists > 0)
+        FATAL_ERROR("file '%s': dataset '%s' of particle type %d exists but cannot be opened\n", fname, f->datasetname, g);
+      if(f->read_flag == READ_REQUIRED)
+        FATAL_ERROR("file '%s': required dataset '%s' is missing for particle type %d\n", fname, f->datasetname, g);
+      printf("\tDataset %s not present for particle type %d, using zero.\n", f->datasetname, g);
+      return -1;
+    }
+  check_hdf5_dataset_shape(dset, blocknr, g, n);
+  hid_t ftype = H5Dget_type(dset);
+  byte_count += (long long)H5Tget_size(ftype) * n * f->values_per_block;
+  H5Tclose(ftype);
+  return dset;
+}
+
 void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask, void *CommBuffer)
 {
   long long n_type[MAX_DATAGROUPS], npart[MAX_DATAGROUPS];
@@ -1364,186 +1559,177 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
   int nstart;
   read_file_header(fname, filenr, readTask, lastTask, n_type, npart, &nstart);
 
-  hid_t hdf5_file = -1;
-  hid_t hdf5_grp[MAX_DATAGROUPS];
-  if(ThisTask == readTask && file_format == 3)
-    {
-      hdf5_file = my_H5Fopen(fname, H5F_ACC_RDONLY, H5P_DEFAULT);
-      for(int g = 0; g < N_DataGroups; g++)
-        if(npart[g] > 0)
-          {
-            char gname[256];
-            get_datagroup_name(g, gname);
-            hdf5_grp[g] = my_H5Gopen(hdf5_file, gname);
-          }
-    }
-
+  const int G     = N_DataGroups;
   int ntask_group = lastTask - readTask + 1;
 
+  hid_t hdf5_file = -1;
+  hid_t hdf5_grp[MAX_DATAGROUPS];
+  std::vector<int> F(N_IO_Fields, 0);
+  std::vector<long long> data_at(N_IO_Fields, -1);
+  if(ThisTask == readTask)
+    {
+      if(file_format == 3)
+        {
+          hdf5_file = my_H5Fopen(fname, H5F_ACC_RDONLY, H5P_DEFAULT);
+          for(int g = 0; g < G; g++)
+            if(npart[g] > 0)
+              {
+                char gname[256];
+                get_datagroup_name(g, gname);
+                hdf5_grp[g] = my_H5Gopen(hdf5_file, gname);
+              }
+        }
+      else
+        locate_records(fd, npart, F.data(), data_at.data());
+    }
+
+  // the tasks of the group convert what they receive, so they need the element
+  // sizes the reader found in the file
+  if(file_format != 3 && ntask_group > 1)
+    {
+      if(ThisTask == readTask)
+        for(int task = readTask + 1; task <= lastTask; task++)
+          MPI_Ssend(F.data(), N_IO_Fields, MPI_INT, task, 13, Communicator);
+      else
+        MPI_Recv(F.data(), N_IO_Fields, MPI_INT, readTask, 13, Communicator, MPI_STATUS_IGNORE);
+    }
+
+  // Every field of a group travels in one piece; group_at is where a group's
+  // elements start in a block's record (formats 1 and 2).
+  std::vector<std::vector<piece_block>> group_blocks(G);
+  std::vector<std::vector<long long>> group_at(G);
   for(int blocknr = 0; blocknr < N_IO_Fields; blocknr++)
     {
       IO_Field *f = &IO_Fields[blocknr];
       if(f->type_in_file_output == FILE_NONE)
         continue;
-
-      // a legacy initial-conditions file ends after the first five blocks
-      if(file_format == 1 && All.RestartFlag == RST_BEGIN && type_of_file == FILE_IS_SNAPSHOT && blocknr > 4)
+      if(block_ends_legacy_ic(blocknr))
         break;
-
-      int B        = get_bytes_per_memory_blockelement(blocknr, 0);
-      int maxlen   = COMMBUFFERSIZE / B;
       long long np = get_particles_in_block(blocknr, npart, typelist);
-      if(np == 0)
+      if(np == 0 || (f->read_flag == SKIP_ON_READ && f->type_in_memory != MEM_MY_FILEOFFSET))
         continue;
-
-      if(f->read_flag == SKIP_ON_READ && f->type_in_memory != MEM_MY_FILEOFFSET)
-        {
-          if(ThisTask == readTask && file_format == 1)
-            skip_record(fd, blocknr);
-          continue;
-        }
 
       if(filenr == 0)
         mpi_printf("READIC: reading block %d (%s)...\n", blocknr, f->datasetname);
 
-      int N1 = 0, F = B;
-      if(ThisTask == readTask && file_format != 3 && f->type_in_memory != MEM_MY_FILEOFFSET)
+      int bytes = 0;
+      if(f->type_in_memory != MEM_MY_FILEOFFSET)
+        bytes = file_format == 3 ? get_bytes_per_memory_blockelement(blocknr, 0) : F[blocknr];
+      long long at = data_at[blocknr];
+      for(int g = 0; g < G; g++)
+        if(typelist[g])
+          {
+            group_blocks[g].push_back({blocknr, bytes, file_format == 3});
+            group_at[g].push_back(at);
+            at += npart[g] * bytes;
+          }
+    }
+
+  int offset = 0;
+  for(int g = 0; g < G; g++)
+    {
+      const std::vector<piece_block> &blocks = group_blocks[g];
+      int nb                                 = (int)blocks.size();
+      if(npart[g] == 0)
+        continue;
+      if(nb == 0)
         {
-          if(file_format == 2)
-            find_block(f->label, fd);
-          my_fread(&N1, sizeof(int), 1, fd);
-          F = element_size_from_record(blocknr, N1, np);
-          long long remain = file_size_remaining(fd);
-          if((long long)N1 + 4 > remain)
-            FATAL_ERROR("file '%s' is truncated: block %d (%s) needs %lld bytes, only %lld remain\n", fname, blocknr, f->datasetname,
-                        (long long)N1 + 4, remain);
+          offset += (int)share_of(npart[g], ThisTask - readTask, ntask_group);
+          continue;
         }
 
-      int offset = 0;
-      for(int g = 0; g < N_DataGroups; g++)
+      // position of this file's group-g elements in the type-ordered sequence
+      // of the whole set
+      long long nprevious = 0;
+      if(ntype_in_files)
         {
-          if(!typelist[g])
+          for(int ff = 0; ff < NumFilesInSet; ff++)
+            for(int gg = 0; gg < g; gg++)
+              nprevious += ntype_in_files[(size_t)ff * G + gg];
+          for(int ff = 0; ff < filenr; ff++)
+            nprevious += ntype_in_files[(size_t)ff * G + g];
+        }
+
+      size_t per = 0;
+      for(const piece_block &b : blocks)
+        per += b.bytes;
+      int maxlen = (int)std::min<size_t>(INT_MAX, COMMBUFFERSIZE / std::max<size_t>(per, 1));
+
+      std::vector<hid_t> dset(nb, -1), fspace(nb, -1);
+      if(ThisTask == readTask && file_format == 3)
+        for(int j = 0; j < nb; j++)
+          if(IO_Fields[blocks[j].blocknr].type_in_memory != MEM_MY_FILEOFFSET)
             {
-              offset += (int)share_of(npart[g], ThisTask - readTask, ntask_group);
-              continue;
+              dset[j] = open_dataset_for_reading(hdf5_grp[g], blocks[j].blocknr, g, npart[g], fname);
+              if(dset[j] >= 0 && (fspace[j] = H5Dget_space(dset[j])) < 0)
+                FATAL_ERROR("file '%s': no dataspace for dataset '%s'\n", fname, IO_Fields[blocks[j].blocknr].datasetname);
             }
 
-          // position of this file's group-g elements in the type-ordered
-          // sequence of the whole set
-          long long nprevious = 0;
-          if(f->type_in_memory == MEM_MY_FILEOFFSET && ntype_in_files)
+      long long pcsum = 0;
+      for(int task = readTask; task <= lastTask; task++)
+        {
+          int n_for_this_task = (int)share_of(npart[g], task - readTask, ntask_group);
+
+          while(n_for_this_task > 0)
             {
-              for(int ff = 0; ff < NumFilesInSet; ff++)
-                for(int gg = 0; gg < g; gg++)
-                  nprevious += ntype_in_files[(size_t)ff * N_DataGroups + gg];
-              for(int ff = 0; ff < filenr; ff++)
-                nprevious += ntype_in_files[(size_t)ff * N_DataGroups + g];
-            }
+              int pc = std::min(n_for_this_task, maxlen);
 
-          hid_t dset = -1, fspace = -1;
-          bool zero_fill = false;
-          hsize_t pcsum  = 0;
-          int rank       = f->values_per_block == 1 ? 1 : 2;
-          if(ThisTask == readTask && file_format == 3)
-            {
-              dset = my_H5Dopen_if_existing(hdf5_grp[g], f->datasetname);
-              if(dset < 0)
+              if(ThisTask == readTask)
                 {
-                  H5E_auto2_t func;
-                  void *cdata;
-                  H5Eget_auto2(H5E_DEFAULT, &func, &cdata);
-                  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-                  htri_t exists = H5Lexists(hdf5_grp[g], f->datasetname, H5P_DEFAULT);
-                  H5Eset_auto2(H5E_DEFAULT, func, cdata);
-                  if(exists > 0)
-                    FATAL_ERROR("file '%s': dataset '%s' of particle type %d exists but cannot be opened\n", fname, f->datasetname, g);
-                  if(f->read_flag == READ_REQUIRED)
-                    FATAL_ERROR("file '%s': required dataset '%s' is missing for particle type %d\n", fname, f->datasetname, g);
-                  zero_fill = true;
-                  printf("\tDataset %s not present for particle type %d, using zero.\n", f->datasetname, g);
-                }
-              else
-                {
-                  check_hdf5_dataset_shape(dset, blocknr, g, npart[g]);
-                  fspace = H5Dget_space(dset);
-                  if(fspace < 0)
-                    FATAL_ERROR("file '%s': no dataspace for dataset '%s'\n", fname, f->datasetname);
-                  hid_t ftype = H5Dget_type(dset);
-                  byte_count += (long long)H5Tget_size(ftype) * npart[g] * f->values_per_block;
-                  H5Tclose(ftype);
-                }
-            }
-
-          for(int task = readTask; task <= lastTask; task++)
-            {
-              int n_for_this_task = (int)share_of(npart[g], task - readTask, ntask_group);
-
-              while(n_for_this_task > 0)
-                {
-                  int pc = std::min(n_for_this_task, maxlen);
-
-                  if(ThisTask == readTask && f->type_in_memory != MEM_MY_FILEOFFSET)
+                  char *seg = (char *)CommBuffer;
+                  for(int j = 0; j < nb; j++)
                     {
-                      if(file_format == 3)
+                      const piece_block &b = blocks[j];
+                      IO_Field *f          = &IO_Fields[b.blocknr];
+                      if(b.bytes == 0)
+                        continue;
+                      if(file_format != 3)
                         {
-                          if(zero_fill)
-                            memset(CommBuffer, 0, (size_t)pc * B);
-                          else
-                            {
-                              hid_t mspace = select_piece(fspace, rank, pcsum, pc, f->values_per_block);
-                              read_hdf5_checked(dset, get_hdf5_memorytype_of_block(blocknr), mspace, fspace, CommBuffer, fname,
-                                                f->datasetname, g);
-                              my_H5Sclose(mspace, H5S_SIMPLE);
-                            }
-                          pcsum += pc;
+                          file_seek(fd, group_at[g][j] + pcsum * b.bytes);
+                          my_fread(seg, b.bytes, pc, fd);
                         }
-                      else if(F == B)
-                        my_fread(CommBuffer, B, pc, fd);
+                      else if(dset[j] < 0)
+                        memset(seg, 0, (size_t)pc * b.bytes);
                       else
                         {
-                          char *aux = (char *)mymalloc("CommAuxBuffer", (size_t)F * pc);
-                          my_fread(aux, F, pc, fd);
-                          type_cast_data(aux, F, (char *)CommBuffer, B, pc, blocknr);
-                          myfree(aux);
+                          hid_t mspace = select_piece(fspace[j], f->values_per_block == 1 ? 1 : 2, pcsum, pc, f->values_per_block);
+                          read_hdf5_checked(dset[j], get_hdf5_memorytype_of_block(b.blocknr), mspace, fspace[j], seg, fname,
+                                            f->datasetname, g);
+                          my_H5Sclose(mspace, H5S_SIMPLE);
                         }
+                      seg += (size_t)pc * b.bytes;
                     }
-
-                  if(ThisTask == readTask && task != readTask)
-                    MPI_Ssend(CommBuffer, B * pc, MPI_BYTE, task, 12, Communicator);
-                  if(ThisTask != readTask && task == ThisTask)
-                    MPI_Recv(CommBuffer, B * pc, MPI_BYTE, readTask, 12, Communicator, MPI_STATUS_IGNORE);
-
-                  if(ThisTask == task)
-                    {
-                      if(blocknr == 0 && f->array == A_P)
-                        set_type_of_range(nstart + offset, pc, g);
-                      empty_read_buffer(blocknr, nstart + offset, pc, g, nprevious, CommBuffer);
-                      offset += pc;
-                    }
-
-                  n_for_this_task -= pc;
-                  nprevious += pc;
+                  pcsum += pc;
                 }
-            }
 
-          if(dset >= 0)
-            my_H5Dclose(dset, f->datasetname);
-          if(fspace >= 0)
-            my_H5Sclose(fspace, H5S_SIMPLE);
+              if(ThisTask == readTask && task != readTask)
+                MPI_Ssend(CommBuffer, (int)(per * pc), MPI_BYTE, task, 12, Communicator);
+              if(ThisTask != readTask && task == ThisTask)
+                MPI_Recv(CommBuffer, (int)(per * pc), MPI_BYTE, readTask, 12, Communicator, MPI_STATUS_IGNORE);
+
+              if(ThisTask == task)
+                {
+                  if(IO_Fields[0].array == A_P)
+                    set_type_of_range(nstart + offset, pc, g);
+                  empty_read_piece(blocks.data(), nb, nstart + offset, pc, nprevious, (const char *)CommBuffer);
+                  offset += pc;
+                }
+
+              n_for_this_task -= pc;
+              nprevious += pc;
+            }
         }
 
-      if(ThisTask == readTask && file_format != 3 && f->type_in_memory != MEM_MY_FILEOFFSET)
+      for(int j = 0; j < nb; j++)
         {
-          int N2;
-          my_fread(&N2, sizeof(int), 1, fd);
-          if(N1 != N2)
-            FATAL_ERROR("incorrect block-sizes detected!\n Task=%d   blocknr=%d  blksize1=%d  blksize2=%d\n%sfile: '%s'\n", ThisTask,
-                        blocknr, N1, N2,
-                        blocknr == 2 ? "Possible mismatch of 32bit and 64bit ID's in IC file and VORTAN compilation !\n" : "", fname);
+          if(dset[j] >= 0)
+            my_H5Dclose(dset[j], IO_Fields[blocks[j].blocknr].datasetname);
+          if(fspace[j] >= 0)
+            my_H5Sclose(fspace[j], H5S_SIMPLE);
         }
     }
 
-  for(int g = 0; g < N_DataGroups; g++)
+  for(int g = 0; g < G; g++)
     read_increase_numbers(g, (int)share_of(npart[g], ThisTask - readTask, ntask_group));
 
   if(ThisTask == readTask)

@@ -9,6 +9,7 @@
 #include <hdf5.h>
 #include <mpi.h>
 #include <cstdio>
+#include <vector>
 
 #include "data/constants.h"
 #include "data/dtypes.h"
@@ -16,6 +17,10 @@
 #include "mpi_utils/setcomm.h"
 
 #define COMMBUFFERSIZE (32 * 1024LL * 1024LL)
+
+// Elements handled together by every field of a piece: their records stay in
+// the cache while one field after the other is copied.
+#define PIECE_STRIDE 1024
 
 // Sanity limit for the file count of a set read from a header.
 #define MAX_FILES_PER_SET 100000
@@ -207,8 +212,16 @@ class IO_Def : public io_streamcount, public setcomm
   hid_t get_hdf5_memorytype_of_block(int blocknr);
   int get_particles_in_block(int blocknr, long long *npart_file, int *typelist);
 
-  void fill_write_buffer(int blocknr, int *startindex, int pc, int type, void *CommBuffer);
-  void empty_read_buffer(int blocknr, int offset, int pc, int type, long long nprevious, void *CommBuffer);
+  // One field's part of a piece: pc elements of `bytes` each, in the file's
+  // representation, or in memory's when HDF5 converts (by_hdf5).
+  struct piece_block
+  {
+    int blocknr;
+    int bytes;
+    bool by_hdf5;
+  };
+  void fill_write_piece(int type, const piece_block *blocks, int nblocks, int *startindex, int pc, char *buf);
+  void empty_read_piece(const piece_block *blocks, int nblocks, int first, int pc, long long nprevious, const char *buf);
   // H5Dread that stops on integer values the memory type cannot hold.
   void read_hdf5_checked(hid_t dset, hid_t memtype, hid_t mspace, hid_t fspace, void *buf, const char *fname, const char *dsname, int type);
   void type_cast_data(char *src, int src_bytes_per_element, char *target, int target_bytes_per_element, int len, int blocknr);
@@ -229,6 +242,7 @@ class IO_Def : public io_streamcount, public setcomm
   void share_particle_number_in_file(const char *fname, int filenr, int readTask, int lastTask);
   void read_file(const char *fname, int filenr, int readTask, int lastTask, void *CommBuffer);
   void find_block(const char *label, FILE *fd);
+  void locate_records(FILE *fd, const long long *npart, int *F, long long *data_at);
 
   // Share of element count n for task readTask + i of a group of m tasks.
   static long long share_of(long long n, int i, int m) { return n / m + (i < n % m ? 1 : 0); }
@@ -238,6 +252,15 @@ class IO_Def : public io_streamcount, public setcomm
   static void build_name(char *buf, size_t len, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
 
  private:
+  std::vector<char> piece_scratch;
+  char *piece_scratch_for(const piece_block *blocks, int nblocks);
+  void gather_field(const IO_Field *f, int B, int first, int len, char *out);
+  void scatter_field(const IO_Field *f, int B, int first, int len, const char *in);
+  bool same_value_class(int blocknr);
+  bool block_ends_legacy_ic(int blocknr) const;
+  hid_t open_dataset_for_reading(hid_t grp, int blocknr, int g, long long n, const char *fname);
+  long long file_tell(FILE *fd);
+  void file_seek(FILE *fd, long long pos);
   int effective_max_concurrent() const;
   void check_record_length_words(int writeTask, const long long *ntot_type);
   void read_header_record(FILE *fd, const char *fname);

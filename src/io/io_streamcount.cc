@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "data/macros.h"
@@ -61,6 +62,17 @@ void io_streamcount::my_fclose(FILE *stream)
   if(close_failed)
     FATAL_ERROR("I/O error (fclose) has occured: %s\nfile: '%s'\n%s", strerror(close_errno), stream_name ? stream_name : "?",
                 discard_incomplete_file());
+}
+
+void io_streamcount::my_fsync_file(const char *name)
+{
+  int fd = open(name, O_RDONLY);
+  if(fd < 0)
+    FATAL_ERROR("I/O error (open for fsync) has occured: %s\nfile: '%s'\n%s", strerror(errno), name, discard_incomplete_file());
+  int failed = fsync(fd), err = errno;
+  close(fd);
+  if(failed && err != EINVAL && err != EROFS)
+    FATAL_ERROR("I/O error (fsync) has occured: %s\nfile: '%s'\n%s", strerror(err), name, discard_incomplete_file());
 }
 
 const char *io_streamcount::discard_incomplete_file()

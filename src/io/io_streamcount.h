@@ -20,6 +20,10 @@ class io_streamcount
   // Flush and close, both checked: buffered data that cannot reach the disk
   // (disk full, quota) only shows up here.
   void my_fclose(FILE *stream);
+  // Waits until the closed file's data is on the disk; write-back errors that
+  // no earlier call reported show up here. Files that cannot be synced (pipes,
+  // devices) are left as they are.
+  void my_fsync_file(const char *name);
 
   // Removes discard_on_error, if set; returns the note for the message.
   const char *discard_incomplete_file();

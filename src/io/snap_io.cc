@@ -72,110 +72,17 @@ void snap_io::init_basic(simparticles *Sp_ptr)
 /* field callbacks                                                          */
 /* ------------------------------------------------------------------------ */
 
-void snap_io::io_func_pos(IO_Def *ptr, int particle, int components, void *buffer, int mode)
-{
-  snap_io *thisobj = static_cast<snap_io *>(ptr);
-  MyDouble *out    = static_cast<MyDouble *>(buffer);
-  if(mode == 0)
-    {
-      double pos[3];
-      thisobj->Sp->intpos_to_pos(thisobj->Sp->P[particle].IntPos, pos);
-      for(int k = 0; k < 3; k++)
-        out[k] = pos[k];
-    }
-  else
-    {
-      for(int k = 0; k < 3; k++)
-        {
-          if(!std::isfinite(out[k]))
-            FATAL_ERROR("file '%s': particle %d has a non-finite coordinate (%g %g %g)\n", thisobj->current_fname, particle, out[0],
-                        out[1], out[2]);
-          thisobj->Ptmp[particle].Pos[k] = out[k];
-        }
-    }
-}
+// The element forms the field table asks for; the work is done by the run forms.
+void snap_io::io_func_pos(IO_Def *ptr, int particle, int, void *buffer, int mode) { io_range_pos(ptr, particle, 1, buffer, mode); }
+void snap_io::io_func_vel(IO_Def *ptr, int particle, int, void *buffer, int mode) { io_range_vel(ptr, particle, 1, buffer, mode); }
+void snap_io::io_func_id(IO_Def *ptr, int particle, int, void *buffer, int mode) { io_range_id(ptr, particle, 1, buffer, mode); }
+void snap_io::io_func_mass(IO_Def *ptr, int particle, int, void *buffer, int mode) { io_range_mass(ptr, particle, 1, buffer, mode); }
+void snap_io::io_func_u(IO_Def *ptr, int particle, int, void *buffer, int mode) { io_range_u(ptr, particle, 1, buffer, mode); }
+void snap_io::io_func_sfr(IO_Def *ptr, int particle, int, void *buffer, int mode) { io_range_sfr(ptr, particle, 1, buffer, mode); }
+void snap_io::io_func_metallicity(IO_Def *ptr, int particle, int, void *buffer, int mode) { io_range_metallicity(ptr, particle, 1, buffer, mode); }
 
-void snap_io::io_func_vel(IO_Def *ptr, int particle, int components, void *buffer, int mode)
-{
-  snap_io *thisobj = static_cast<snap_io *>(ptr);
-  MyFloat *out     = static_cast<MyFloat *>(buffer);
-  if(mode == 0)
-    {
-      double fac = converting() ? 1.0 : sqrt(All.cf_a3inv);
-      for(int k = 0; k < 3; k++)
-        out[k] = thisobj->Sp->P[particle].Vel[k] * fac;
-    }
-  else
-    for(int k = 0; k < 3; k++)
-      thisobj->Sp->P[particle].Vel[k] = out[k];
-}
-
-void snap_io::io_func_id(IO_Def *ptr, int particle, int components, void *buffer, int mode)
-{
-  snap_io *thisobj = static_cast<snap_io *>(ptr);
-  MyIDType *out    = static_cast<MyIDType *>(buffer);
-  if(mode == 0)
-    out[0] = thisobj->Sp->P[particle].ID.get();
-  else
-    thisobj->Sp->P[particle].ID.set(out[0]);
-}
-
-void snap_io::io_func_mass(IO_Def *ptr, int particle, int components, void *buffer, int mode)
-{
-  snap_io *thisobj = static_cast<snap_io *>(ptr);
-  MyDouble *out    = static_cast<MyDouble *>(buffer);
-  if(mode == 0)
-    out[0] = thisobj->Sp->P[particle].getMass();
-  else
-    thisobj->Sp->P[particle].setMass(out[0]);
-}
-
-void snap_io::io_func_u(IO_Def *ptr, int particle, int components, void *buffer, int mode)
-{
-  snap_io *thisobj = static_cast<snap_io *>(ptr);
-  MyFloat *out     = static_cast<MyFloat *>(buffer);
-  sph_particle_data &sph = thisobj->Sp->SphP[particle];
-  if(mode == 0)
-    {
-      // while converting, the entropy slot still holds the energy as read
-      if(converting())
-        out[0] = sph.Entropy;
-      else
-        out[0] = sph.Entropy * pow(sph.Density * All.cf_a3inv, GAMMA_MINUS1) / GAMMA_MINUS1;
-    }
-  else
-    sph.Entropy = out[0];
-}
-
-void snap_io::io_func_sfr(IO_Def *ptr, int particle, int components, void *buffer, int mode)
-{
-  snap_io *thisobj = static_cast<snap_io *>(ptr);
-  MyFloat *out     = static_cast<MyFloat *>(buffer);
-  if(mode == 0)
-    out[0] = thisobj->Sp->SphP[particle].Sfr;
-  else
-    thisobj->Sp->SphP[particle].Sfr = out[0];
-}
-
-void snap_io::io_func_metallicity(IO_Def *ptr, int particle, int components, void *buffer, int mode)
-{
-  snap_io *thisobj = static_cast<snap_io *>(ptr);
-  MyFloat *out     = static_cast<MyFloat *>(buffer);
-  particle_data &p = thisobj->Sp->P[particle];
-  if(mode == 0)
-    {
-      // start-up copies the value into the gas record; a conversion never ran it
-      if(p.getType() == 0 && !converting())
-        out[0] = thisobj->Sp->SphP[particle].Metallicity;
-      else
-        out[0] = p.Metallicity;
-    }
-  else
-    p.Metallicity = out[0];
-}
-
-/* The same conversions over runs of elements: the loop-invariant factors and
-   the mode are settled once per run, and the bodies inline. */
+/* Conversions over runs of elements: the loop-invariant factors and the mode
+   are settled once per run, and the bodies inline. */
 
 void snap_io::io_range_pos(IO_Def *ptr, int first, int count, void *buffer, int mode)
 {
@@ -195,15 +102,30 @@ void snap_io::io_range_pos(IO_Def *ptr, int first, int count, void *buffer, int 
     }
   else
     {
-      ptmp_data *T = thisobj->Ptmp;
+      ptmp_data *T = thisobj->Ptmp + first;
+      double lo[3], hi[3];
+      for(int k = 0; k < 3; k++)
+        {
+          lo[k] = thisobj->read_min[k];
+          hi[k] = thisobj->read_max[k];
+        }
       for(int i = 0; i < count; i++, out += 3)
-        for(int k = 0; k < 3; k++)
-          {
-            if(!std::isfinite(out[k]))
-              FATAL_ERROR("file '%s': particle %d has a non-finite coordinate (%g %g %g)\n", thisobj->current_fname, first + i,
-                          out[0], out[1], out[2]);
-            T[first + i].Pos[k] = out[k];
-          }
+        {
+          if(!(std::isfinite(out[0]) && std::isfinite(out[1]) && std::isfinite(out[2])))
+            FATAL_ERROR("file '%s': particle %d has a non-finite coordinate (%g %g %g)\n", thisobj->current_fname, first + i, out[0],
+                        out[1], out[2]);
+          for(int k = 0; k < 3; k++)
+            {
+              T[i].Pos[k] = out[k];
+              lo[k]       = std::min(lo[k], out[k]);
+              hi[k]       = std::max(hi[k], out[k]);
+            }
+        }
+      for(int k = 0; k < 3; k++)
+        {
+          thisobj->read_min[k] = lo[k];
+          thisobj->read_max[k] = hi[k];
+        }
     }
 }
 
@@ -646,15 +568,9 @@ void snap_io::setup_integer_frame()
   double xmin[3], xmax[3];
   for(int k = 0; k < 3; k++)
     {
-      xmin[k] = HUGE_VAL;
-      xmax[k] = -HUGE_VAL;
+      xmin[k] = read_min[k];
+      xmax[k] = read_max[k];
     }
-  for(int i = 0; i < Sp->NumPart; i++)
-    for(int k = 0; k < 3; k++)
-      {
-        xmin[k] = std::min(xmin[k], Ptmp[i].Pos[k]);
-        xmax[k] = std::max(xmax[k], Ptmp[i].Pos[k]);
-      }
   MPI_Allreduce(MPI_IN_PLACE, xmin, 3, MPI_DOUBLE, MPI_MIN, Communicator);
   MPI_Allreduce(MPI_IN_PLACE, xmax, 3, MPI_DOUBLE, MPI_MAX, Communicator);
 
@@ -696,6 +612,11 @@ void snap_io::read_ic(const char *fname)
     {
       Sp->NumPart = 0;
       Sp->NumGas  = 0;
+      for(int k = 0; k < 3; k++)
+        {
+          read_min[k] = HUGE_VAL;
+          read_max[k] = -HUGE_VAL;
+        }
       read_files_driver(fname, rep, num_files);
 
       if(rep == 0)

@@ -68,6 +68,8 @@ class snap_io : public IO_Def
     MyDouble Pos[3];
   };
   ptmp_data *Ptmp = nullptr;
+  // Extent of the positions read so far, kept while they pass through.
+  double read_min[3], read_max[3];
 
   void fill_file_header(int writeTask, int lastTask, long long *nloc_part, long long *npart) override;
   void read_file_header(const char *fname, int filenr, int readTask, int lastTask, long long *nloc_part, long long *npart,
