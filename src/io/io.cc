@@ -1,5 +1,6 @@
 #include "io/io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
@@ -155,6 +156,28 @@ bool IO_Def::same_value_class(int blocknr)
   enum types_in_file t = IO_Fields[blocknr].type_in_file_output;
   bool file_int = t == FILE_INT || t == FILE_INT64 || t == FILE_MY_ID_TYPE || t == FILE_MY_INTPOS_TYPE;
   return file_int == is_integer_memory_type(IO_Fields[blocknr].type_in_memory);
+}
+
+// Hands the pieces written so far to the disk without waiting for them, so
+// that the final fsync has little left to wait for. Only a hint: errors
+// surface at that fsync.
+void IO_Def::start_writeback(FILE *fd, hid_t hdf5_file)
+{
+  int fdes = -1;
+  if(fd)
+    {
+      if(fflush(fd) != 0)
+        FATAL_ERROR("I/O error (fflush) has occured: %s\nfile: '%s'\n%s", strerror(errno), current_fname, discard_incomplete_file());
+      fdes = fileno(fd);
+    }
+  else if(hdf5_file >= 0)
+    {
+      void *handle = nullptr;
+      if(H5Fget_vfd_handle(hdf5_file, H5P_DEFAULT, &handle) >= 0 && handle)
+        fdes = *static_cast<int *>(handle);
+    }
+  if(fdes >= 0)
+    sync_file_range(fdes, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 long long IO_Def::file_tell(FILE *fd)
@@ -436,8 +459,8 @@ void IO_Def::fill_write_piece(int type, const piece_block *blocks, int nblocks, 
 }
 
 // The reverse of fill_write_piece for elements first ... first + pc - 1, which
-// are consecutive records.
-void IO_Def::empty_read_piece(const piece_block *blocks, int nblocks, int first, int pc, long long nprevious, const char *buf)
+// are consecutive records; their type is set first when type >= 0.
+void IO_Def::empty_read_piece(int type, const piece_block *blocks, int nblocks, int first, int pc, long long nprevious, const char *buf)
 {
   char *tmp = piece_scratch_for(blocks, nblocks);
 
@@ -445,6 +468,8 @@ void IO_Def::empty_read_piece(const piece_block *blocks, int nblocks, int first,
     {
       int k      = std::min(PIECE_STRIDE, pc - done);
       size_t seg = 0;
+      if(type >= 0)
+        set_type_of_range(first + done, k, type);
       for(int j = 0; j < nblocks; j++)
         {
           const IO_Field *f = &IO_Fields[blocks[j].blocknr];
@@ -1021,6 +1046,7 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
                       seg += (size_t)b.bytes * pc;
                     }
                   pcsum += pc;
+                  start_writeback(fd, hdf5_file);
                 }
 
               n_for_this_task -= pc;
@@ -1676,6 +1702,14 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
 
               if(ThisTask == readTask)
                 {
+                  if(file_format != 3)
+                    for(int j = 0; j < nb; j++)
+                      if(blocks[j].bytes > 0)
+                        {
+                          // the disk can fetch the next piece while this one is handed out
+                          long long next = group_at[g][j] + (pcsum + pc) * blocks[j].bytes;
+                          posix_fadvise(fileno(fd), (off_t)next, (off_t)maxlen * blocks[j].bytes, POSIX_FADV_WILLNEED);
+                        }
                   char *seg = (char *)CommBuffer;
                   for(int j = 0; j < nb; j++)
                     {
@@ -1709,9 +1743,8 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
 
               if(ThisTask == task)
                 {
-                  if(IO_Fields[0].array == A_P)
-                    set_type_of_range(nstart + offset, pc, g);
-                  empty_read_piece(blocks.data(), nb, nstart + offset, pc, nprevious, (const char *)CommBuffer);
+                  empty_read_piece(IO_Fields[0].array == A_P ? g : -1, blocks.data(), nb, nstart + offset, pc, nprevious,
+                                   (const char *)CommBuffer);
                   offset += pc;
                 }
 

@@ -221,7 +221,7 @@ class IO_Def : public io_streamcount, public setcomm
     bool by_hdf5;
   };
   void fill_write_piece(int type, const piece_block *blocks, int nblocks, int *startindex, int pc, char *buf);
-  void empty_read_piece(const piece_block *blocks, int nblocks, int first, int pc, long long nprevious, const char *buf);
+  void empty_read_piece(int type, const piece_block *blocks, int nblocks, int first, int pc, long long nprevious, const char *buf);
   // H5Dread that stops on integer values the memory type cannot hold.
   void read_hdf5_checked(hid_t dset, hid_t memtype, hid_t mspace, hid_t fspace, void *buf, const char *fname, const char *dsname, int type);
   void type_cast_data(char *src, int src_bytes_per_element, char *target, int target_bytes_per_element, int len, int blocknr);
@@ -259,6 +259,7 @@ class IO_Def : public io_streamcount, public setcomm
   bool same_value_class(int blocknr);
   bool block_ends_legacy_ic(int blocknr) const;
   hid_t open_dataset_for_reading(hid_t grp, int blocknr, int g, long long n, const char *fname);
+  void start_writeback(FILE *fd, hid_t hdf5_file);
   long long file_tell(FILE *fd);
   void file_seek(FILE *fd, long long pos);
   int effective_max_concurrent() const;

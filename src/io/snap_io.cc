@@ -298,29 +298,10 @@ void snap_io::read_increase_numbers(int type, int n_for_this_task)
 
 void snap_io::fill_file_header(int writeTask, int lastTask, long long *n_type, long long *ntot_type)
 {
+  if(Sp->P != surveyed || Sp->NumPart != runs_numpart)
+    survey_types();
   for(int n = 0; n < N_DataGroups; n++)
-    n_type[n] = 0;
-  const size_t max_runs = 1 << 16;
-  run_start.clear();
-  run_type.clear();
-  bool keep_runs = true;
-  for(int n = 0; n < Sp->NumPart; n++)
-    {
-      int t = Sp->P[n].getType();
-      n_type[t]++;
-      if(keep_runs && (run_type.empty() || run_type.back() != t))
-        {
-          if(run_start.size() == max_runs)
-            keep_runs = false;
-          else
-            {
-              run_start.push_back(n);
-              run_type.push_back(t);
-            }
-        }
-    }
-  runs_of      = keep_runs ? Sp->P : nullptr;
-  runs_numpart = keep_runs ? Sp->NumPart : -1;
+    n_type[n] = n < NTYPES ? local_type_count[n] : 0;
 
   if(ThisTask == writeTask)
     {
@@ -551,14 +532,44 @@ void snap_io::write_snapshot(int num, mysnaptype loc_snap_type)
 
 void snap_io::write_file_set(const char *fname)
 {
-  long long n_type[NTYPES] = {0};
-  for(int n = 0; n < Sp->NumPart; n++)
-    n_type[Sp->P[n].getType()]++;
-  MPI_Allreduce(n_type, ntot_type_all, NTYPES, MPI_LONG_LONG, MPI_SUM, Communicator);
+  survey_types();
+  MPI_Allreduce(local_type_count, ntot_type_all, NTYPES, MPI_LONG_LONG, MPI_SUM, Communicator);
 
   char buf[MAXLEN_PATH_EXTRA];
   build_name(buf, sizeof(buf), "%s", fname);
   write_multiple_files(buf, All.NumFilesPerSnapshot);
+  runs_of = surveyed = nullptr;  // the storage may change before the next write
+  runs_numpart       = -1;
+}
+
+// One pass over the local particles gives their counts per type and the runs
+// of equal type the field passes then jump between.
+void snap_io::survey_types()
+{
+  for(int n = 0; n < NTYPES; n++)
+    local_type_count[n] = 0;
+  const size_t max_runs = 1 << 16;
+  run_start.clear();
+  run_type.clear();
+  bool keep_runs = true;
+  for(int n = 0; n < Sp->NumPart; n++)
+    {
+      int t = Sp->P[n].getType();
+      local_type_count[t]++;
+      if(keep_runs && (run_type.empty() || run_type.back() != t))
+        {
+          if(run_start.size() == max_runs)
+            keep_runs = false;
+          else
+            {
+              run_start.push_back(n);
+              run_type.push_back(t);
+            }
+        }
+    }
+  runs_of      = keep_runs ? Sp->P : nullptr;
+  surveyed     = Sp->P;
+  runs_numpart = Sp->NumPart;
 }
 
 double snap_io::minimum_region_size() { return All.BoxSize > 0 ? All.BoxSize : 1.0; }

@@ -106,8 +106,10 @@ class snap_io : public IO_Def
   // taken from; too many runs are not kept.
   std::vector<int> run_start;
   std::vector<unsigned char> run_type;
-  const particle_data *runs_of = nullptr;
+  const particle_data *runs_of = nullptr, *surveyed = nullptr;
   int runs_numpart             = -1;
+  long long local_type_count[NTYPES];
+  void survey_types();
 
   void validate_header(const char *fname);
   void setup_integer_frame();
