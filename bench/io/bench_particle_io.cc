@@ -252,8 +252,8 @@ int main(int argc, char **argv)
       MPI_Abort(MPI_COMM_WORLD, 2);
     }
 
-  // Room for the particle storage as sized on reading (1/0.6 of the count),
-  // the temporary positions and the engine's 32 MiB buffers.
+  // Room for the particle storage as sized on reading (1/0.6 of the count)
+  // and the engine's 32 MiB buffers.
   double per     = (double)n / 0.6 * (sizeof(particle_data) + sizeof(sph_particle_data) + 64);
   All.MaxMemSize = (int)(per / (1 << 20)) + 160;
   snprintf(All.OutputDir, sizeof(All.OutputDir), "%s/", dir.c_str());
@@ -285,7 +285,6 @@ int main(int argc, char **argv)
   // Reading sizes the storage with room for imbalance and clears it. The
   // first touch of that fresh memory is paid once per run; it is measured
   // here on its own, so the read rows below show the engine on touched memory.
-  void *ptmp;
   timing touch;
   double touched = 0;
   {
@@ -295,12 +294,9 @@ int main(int argc, char **argv)
     MPI_Barrier(comm);
     stamp a = now();
     Sp.allocate_memory();
-    ptmp = mymalloc("Ptmp", nloc * 3 * sizeof(double));
-    memset(ptmp, 0, nloc * 3 * sizeof(double));
     MPI_Barrier(comm);
     touch.add(a, now());
-    touched = (double)Sp.MaxPart * sizeof(particle_data) + (double)Sp.MaxPartSph * sizeof(sph_particle_data) + nloc * 3 * sizeof(double);
-    myfree(ptmp);
+    touched = (double)Sp.MaxPart * sizeof(particle_data) + (double)Sp.MaxPartSph * sizeof(sph_particle_data);
     empty_particles(Sp);
   }
 

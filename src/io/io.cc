@@ -400,6 +400,45 @@ void IO_Def::scatter_field(const IO_Field *f, int B, int first, int len, const c
     }
 }
 
+// The record arrays the fields of a piece live in, with their strides.
+int IO_Def::piece_arrays(const piece_block *blocks, int nblocks, record_array *out)
+{
+  int n = 0;
+  for(int j = 0; j < nblocks; j++)
+    {
+      enum arrays a = IO_Fields[blocks[j].blocknr].array;
+      if(a == A_NONE)
+        continue;
+      bool seen = false;
+      for(int i = 0; i < n; i++)
+        seen = seen || out[i].array == a;
+      if(seen || n == MAX_PIECE_ARRAYS)
+        continue;
+      char *base = (char *)get_base_address_of_structure(a, 0);
+      out[n++]   = {a, base, (size_t)((char *)get_base_address_of_structure(a, 1) - base)};
+    }
+  return n;
+}
+
+// Asks for the records of elements first ... first + count - 1 while the
+// current ones are being copied; a miss per record line is what bounds the
+// field copies otherwise.
+static inline void prefetch_records(const IO_Def::record_array *arr, int narr, int first, int count, bool for_write)
+{
+  for(int a = 0; a < narr; a++)
+    {
+      const char *p   = arr[a].base + (size_t)first * arr[a].stride;
+      const char *end = p + (size_t)count * arr[a].stride;
+      for(; p < end; p += 64)
+        {
+          if(for_write)
+            __builtin_prefetch(p, 1, 3);
+          else
+            __builtin_prefetch(p, 0, 3);
+        }
+    }
+}
+
 char *IO_Def::piece_scratch_for(const piece_block *blocks, int nblocks)
 {
   size_t need = 0;
@@ -424,6 +463,9 @@ void IO_Def::fill_write_piece(int type, const piece_block *blocks, int nblocks, 
   bool filter = type_of_file == FILE_IS_SNAPSHOT && type < NTYPES;
   int pindex  = *startindex;
   int run_first[PIECE_STRIDE], run_len[PIECE_STRIDE];
+  record_array arr[MAX_PIECE_ARRAYS];
+  int narr = piece_arrays(blocks, nblocks, arr);
+  prefetch_records(arr, narr, pindex, std::min(PIECE_STRIDE, pc), false);
 
   for(int done = 0; done < pc;)
     {
@@ -438,6 +480,8 @@ void IO_Def::fill_write_piece(int type, const piece_block *blocks, int nblocks, 
           got += len;
           pindex = first + len;
         }
+      // the next elements of this type usually follow on directly
+      prefetch_records(arr, narr, pindex, std::min(PIECE_STRIDE, pc - done - k), false);
 
       size_t seg = 0;
       for(int j = 0; j < nblocks; j++)
@@ -463,11 +507,15 @@ void IO_Def::fill_write_piece(int type, const piece_block *blocks, int nblocks, 
 void IO_Def::empty_read_piece(int type, const piece_block *blocks, int nblocks, int first, int pc, long long nprevious, const char *buf)
 {
   char *tmp = piece_scratch_for(blocks, nblocks);
+  record_array arr[MAX_PIECE_ARRAYS];
+  int narr = piece_arrays(blocks, nblocks, arr);
+  prefetch_records(arr, narr, first, std::min(PIECE_STRIDE, pc), true);
 
   for(int done = 0; done < pc;)
     {
       int k      = std::min(PIECE_STRIDE, pc - done);
       size_t seg = 0;
+      prefetch_records(arr, narr, first + done + k, std::min(PIECE_STRIDE, pc - done - k), true);
       if(type >= 0)
         set_type_of_range(first + done, k, type);
       for(int j = 0; j < nblocks; j++)

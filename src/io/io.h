@@ -20,7 +20,8 @@
 
 // Elements handled together by every field of a piece: their records stay in
 // the cache while one field after the other is copied.
-#define PIECE_STRIDE 1024
+#define PIECE_STRIDE 512
+#define MAX_PIECE_ARRAYS 4
 
 // Sanity limit for the file count of a set read from a header.
 #define MAX_FILES_PER_SET 100000
@@ -220,6 +221,13 @@ class IO_Def : public io_streamcount, public setcomm
     int bytes;
     bool by_hdf5;
   };
+  // A record array the fields of a piece live in.
+  struct record_array
+  {
+    enum arrays array;
+    const char *base;
+    size_t stride;
+  };
   void fill_write_piece(int type, const piece_block *blocks, int nblocks, int *startindex, int pc, char *buf);
   void empty_read_piece(int type, const piece_block *blocks, int nblocks, int first, int pc, long long nprevious, const char *buf);
   // H5Dread that stops on integer values the memory type cannot hold.
@@ -254,6 +262,7 @@ class IO_Def : public io_streamcount, public setcomm
  private:
   std::vector<char> piece_scratch;
   char *piece_scratch_for(const piece_block *blocks, int nblocks);
+  int piece_arrays(const piece_block *blocks, int nblocks, record_array *out);
   void gather_field(const IO_Field *f, int B, int first, int len, char *out);
   void scatter_field(const IO_Field *f, int B, int first, int len, const char *in);
   bool same_value_class(int blocknr);

@@ -102,7 +102,10 @@ void snap_io::io_range_pos(IO_Def *ptr, int first, int count, void *buffer, int 
     }
   else
     {
-      ptmp_data *T = thisobj->Ptmp + first;
+      // Until the frame is known, the coordinates wait as doubles in the
+      // integer-position slots of their own records.
+      static_assert(sizeof(MyIntPosType) == sizeof(double), "positions are staged in the integer slots");
+      particle_data *P = thisobj->Sp->P + first;
       double lo[3], hi[3];
       for(int k = 0; k < 3; k++)
         {
@@ -114,11 +117,11 @@ void snap_io::io_range_pos(IO_Def *ptr, int first, int count, void *buffer, int 
           if(!(std::isfinite(out[0]) && std::isfinite(out[1]) && std::isfinite(out[2])))
             FATAL_ERROR("file '%s': particle %d has a non-finite coordinate (%g %g %g)\n", thisobj->current_fname, first + i, out[0],
                         out[1], out[2]);
+          memcpy(P[i].IntPos, out, 3 * sizeof(double));
           for(int k = 0; k < 3; k++)
             {
-              T[i].Pos[k] = out[k];
-              lo[k]       = std::min(lo[k], out[k]);
-              hi[k]       = std::max(hi[k], out[k]);
+              lo[k] = std::min(lo[k], out[k]);
+              hi[k] = std::max(hi[k], out[k]);
             }
         }
       for(int k = 0; k < 3; k++)
@@ -439,7 +442,6 @@ void snap_io::read_file_header(const char *fname, int filenr, int readTask, int 
       if(nmove > 0 && nall > 0)
         {
           memmove(&Sp->P[Sp->NumGas + nall], &Sp->P[Sp->NumGas], nmove * sizeof(particle_data));
-          memmove(&Ptmp[Sp->NumGas + nall], &Ptmp[Sp->NumGas], nmove * sizeof(ptmp_data));
         }
       *nstart = Sp->NumGas;
     }
@@ -601,8 +603,14 @@ void snap_io::setup_integer_frame()
     center[k] = 0.5 * (xmin[k] + xmax[k]);
   Sp->set_region(center, len);
 
+  particle_data *P = Sp->P;
   for(int i = 0; i < Sp->NumPart; i++)
-    Sp->pos_to_intpos(Ptmp[i].Pos, Sp->P[i].IntPos);
+    {
+      __builtin_prefetch(&P[i + 16], 1, 3);
+      double pos[3];
+      memcpy(pos, P[i].IntPos, sizeof(pos));
+      Sp->pos_to_intpos(pos, P[i].IntPos);
+    }
 }
 
 void snap_io::read_ic(const char *fname)
@@ -640,7 +648,6 @@ void snap_io::read_ic(const char *fname)
           Sp->MaxPart    = std::max(1, (int)maxpart);
           Sp->MaxPartSph = std::max(1, (int)maxpartsph);
           Sp->allocate_memory();
-          Ptmp = (ptmp_data *)mymalloc("Ptmp", std::max(1, Sp->NumPart) * sizeof(ptmp_data));
         }
     }
 
@@ -653,8 +660,6 @@ void snap_io::read_ic(const char *fname)
   mpi_printf("\nREADIC: Total number of particles :  %lld\n\n", Sp->TotNumPart);
 
   setup_integer_frame();
-  myfree(Ptmp);
-  Ptmp = nullptr;
 
   if(header.flag_entropy_instead_u)
     FATAL_ERROR("Initial condition file contains entropy, but INITIAL_CONDITIONS_CONTAIN_ENTROPY is not set\n");

@@ -63,11 +63,6 @@ class snap_io : public IO_Def
   mysnaptype snap_type = NORMAL_SNAPSHOT;
   long long ntot_type_all[NTYPES];
 
-  struct ptmp_data
-  {
-    MyDouble Pos[3];
-  };
-  ptmp_data *Ptmp = nullptr;
   // Extent of the positions read so far, kept while they pass through.
   double read_min[3], read_max[3];
 

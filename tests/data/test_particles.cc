@@ -60,6 +60,37 @@ TEST(IntPos, CoordinatesMapOntoTheFullIntegerRangeAndWrap)
     }
 }
 
+// The branch-free conversions must give exactly what the plain casts give,
+// including the values where the low half decides a tie and the top of the range.
+TEST(IntPos, ConversionsAgreeWithThePlainCasts)
+{
+  std::vector<MyIntPosType> xs = {0,
+                                  1,
+                                  (MyIntPosType(1) << 53) - 1,
+                                  (MyIntPosType(1) << 53) + 1,
+                                  (MyIntPosType(1) << 63) - 1,
+                                  MyIntPosType(1) << 63,
+                                  (MyIntPosType(1) << 63) + 1024,  // a tie, to even
+                                  (MyIntPosType(1) << 63) + 1025,  // just above a tie
+                                  (MyIntPosType(1) << 63) + 3072,  // a tie, to even upwards
+                                  ~MyIntPosType(0),
+                                  ~MyIntPosType(0) - 2047};
+  MyIntPosType s = 0x9e3779b97f4a7c15ull;
+  for(int i = 0; i < 100000; i++)
+    xs.push_back(s = s * 6364136223846793005ull + 1442695040888963407ull);
+  for(MyIntPosType x : xs)
+    ASSERT_EQ(intposconvert::intpos_to_double(x), static_cast<double>(x)) << x;
+
+  // and back: truncation on both sides of 2^63, where the two paths meet
+  std::vector<double> ds = {0.0, 0.75, 1.0, 4503599627370495.5, 9223372036854774784.0, 9223372036854775808.0,
+                            9223372036854777856.0, 18446744073709549568.0};
+  for(MyIntPosType x : xs)
+    ds.push_back(static_cast<double>(x >> 1) * 1.9999999);
+  for(double d : ds)
+    if(d < TWO64)
+      ASSERT_EQ(intposconvert::double_to_intpos(d), static_cast<MyIntPosType>(d)) << d;
+}
+
 TEST(IntPos, DifferencesAndOffsetsWrapAroundTheRange)
 {
   intposconvert c;
