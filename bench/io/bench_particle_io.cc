@@ -313,25 +313,44 @@ int main(int argc, char **argv)
     empty_particles(Sp);
   }
 
+  // A write of n particles and a read back, each timed into its own row
+  // (nullptr: untimed).
+  auto write_set = [&](int format, const std::string &base, timing *t) {
+    fill_particles(Sp, n);
+    {
+      snap_io out(&Sp, comm, format);
+      out.init_basic(&Sp);
+      MPI_Barrier(comm);
+      stamp a = now();
+      out.write_file_set(base.c_str());
+      MPI_Barrier(comm);
+      if(t)
+        t->add(a, now());
+    }
+    empty_particles(Sp);
+  };
+  auto read_set = [&](int format, const std::string &base, timing *t) {
+    {
+      snap_io in(&Sp, comm, format);
+      in.init_basic(&Sp);
+      MPI_Barrier(comm);
+      stamp a = now();
+      in.read_ic(base.c_str());
+      MPI_Barrier(comm);
+      if(t)
+        t->add(a, now());
+    }
+    check_count(Sp, comm, n);
+    empty_particles(Sp);
+  };
+
   // One untimed round first: the first snapshot of a process runs markedly
   // slower (fresh page-cache and allocator state), which would make the first
   // format's rows depend on their place in the table.
   {
     std::string base = dir + "/bench_particle_io_warmup";
-    fill_particles(Sp, n);
-    {
-      snap_io out(&Sp, comm, 1);
-      out.init_basic(&Sp);
-      out.write_file_set(base.c_str());
-    }
-    empty_particles(Sp);
-    {
-      snap_io in(&Sp, comm, 1);
-      in.init_basic(&Sp);
-      in.read_ic(base.c_str());
-    }
-    check_count(Sp, comm, n);
-    empty_particles(Sp);
+    write_set(1, base, nullptr);
+    read_set(1, base, nullptr);
     if(task == 0)
       unlink(base.c_str());
   }
@@ -347,44 +366,12 @@ int main(int argc, char **argv)
       long long bytes = 0;
       for(int rep = 0; rep < reps; rep++)
         {
-          fill_particles(Sp, n);
-          {
-            snap_io out(&Sp, comm, format);
-            out.init_basic(&Sp);
-            MPI_Barrier(comm);
-            stamp a = now();
-            out.write_file_set(base.c_str());
-            MPI_Barrier(comm);
-            w.add(a, now());
-          }
-          empty_particles(Sp);
-
-          {
-            snap_io in(&Sp, comm, format);
-            in.init_basic(&Sp);
-            MPI_Barrier(comm);
-            stamp a = now();
-            in.read_ic(base.c_str());
-            MPI_Barrier(comm);
-            r.add(a, now());
-          }
-          check_count(Sp, comm, n);
-          empty_particles(Sp);
-
+          write_set(format, base, &w);
+          read_set(format, base, &r);
           // one task writes the single file, so one eviction covers it
           if(task == 0)
             evict(name);
-          {
-            snap_io in(&Sp, comm, format);
-            in.init_basic(&Sp);
-            MPI_Barrier(comm);
-            stamp a = now();
-            in.read_ic(base.c_str());
-            MPI_Barrier(comm);
-            c.add(a, now());
-          }
-          check_count(Sp, comm, n);
-          empty_particles(Sp);
+          read_set(format, base, &c);
           bytes = file_size(name);
         }
       fbytes[format] = bytes;
