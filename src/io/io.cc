@@ -1571,7 +1571,6 @@ void IO_Def::locate_records(FILE *fd, const long long *npart, int *F, long long 
       file_seek(fd, data_at[blocknr] + N1);
       int N2;
       my_fread(&N2, sizeof(int), 1, fd);
-      byte_count -= 8;  // the length words are not data
       if(N1 != N2)
         FATAL_ERROR("incorrect block-sizes detected!\n Task=%d   blocknr=%d  blksize1=%d  blksize2=%d\n%sfile: '%s'\n", ThisTask,
                     blocknr, N1, N2, blocknr == 2 ? "Possible mismatch of 32bit and 64bit ID's in IC file and VORTAN compilation !\n" : "",
