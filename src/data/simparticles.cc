@@ -1,5 +1,6 @@
 #include "data/simparticles.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "data/mymalloc.h"
@@ -8,6 +9,19 @@ void simparticles::allocate_memory()
 {
   P    = static_cast<particle_data *>(mymalloc_movable_clear(&P, "P", MaxPart * sizeof(particle_data)));
   SphP = static_cast<sph_particle_data *>(mymalloc_movable_clear(&SphP, "SphP", MaxPartSph * sizeof(sph_particle_data)));
+
+  TimeBinsHydro.timebins_allocate();
+  TimeBinsGravity.timebins_allocate();
+}
+
+void simparticles::allocate_memory_cleared_from(int npart, int ngas)
+{
+  npart = std::clamp(npart, 0, MaxPart);
+  ngas  = std::clamp(ngas, 0, MaxPartSph);
+  P     = static_cast<particle_data *>(mymalloc_movable(&P, "P", MaxPart * sizeof(particle_data)));
+  SphP  = static_cast<sph_particle_data *>(mymalloc_movable(&SphP, "SphP", MaxPartSph * sizeof(sph_particle_data)));
+  memset(static_cast<void *>(P + npart), 0, (size_t)(MaxPart - npart) * sizeof(particle_data));
+  memset(static_cast<void *>(SphP + ngas), 0, (size_t)(MaxPartSph - ngas) * sizeof(sph_particle_data));
 
   TimeBinsHydro.timebins_allocate();
   TimeBinsGravity.timebins_allocate();

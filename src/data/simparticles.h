@@ -46,6 +46,10 @@ class simparticles : public intposconvert, public setcomm
   double TimeBinSfr[TIMEBIN_COUNT] = {};
 
   void allocate_memory();
+  // For a caller that writes the first npart (ngas) records in full itself,
+  // as reading does: only the records behind them are cleared here, so the
+  // bulk of the storage is not written twice.
+  void allocate_memory_cleared_from(int npart, int ngas);
   void reallocate_memory_maxpart(int maxpartNew);
   void reallocate_memory_maxpartsph(int maxpartsphNew);
   void free_memory();

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -27,8 +28,8 @@
 
 IO_Def::~IO_Def()
 {
-  if(N_IO_Fields > 0)
-    myfree_movable(IO_Fields);
+  if(Max_IO_Fields > 0)
+    free(IO_Fields);
 }
 
 void IO_Def::build_name(char *buf, size_t len, const char *fmt, ...)
@@ -53,15 +54,17 @@ void IO_Def::init_field(const char *label, const char *datasetname, enum types_i
   if(values_per_block < 1)
     return;
 
-  if(Max_IO_Fields == 0)
+  // The table is a few kilobytes on the ordinary heap: in the block allocator
+  // it would sit below the particle storage that reading allocates, and
+  // freeing it would move the whole storage down.
+  if(Max_IO_Fields == N_IO_Fields)
     {
-      IO_Fields     = (IO_Field *)mymalloc_movable(&IO_Fields, "IO_Fields", 5 * sizeof(IO_Field));
-      Max_IO_Fields = 5;
-    }
-  else if(Max_IO_Fields == N_IO_Fields)
-    {
-      Max_IO_Fields = ((Max_IO_Fields / 5) + 1) * 5;
-      IO_Fields     = (IO_Field *)myrealloc_movable(IO_Fields, Max_IO_Fields * sizeof(IO_Field));
+      int grown = Max_IO_Fields + 5;
+      auto *t   = (IO_Field *)realloc(IO_Fields, grown * sizeof(IO_Field));
+      if(!t)
+        FATAL_ERROR("no memory for %d I/O fields\n", grown);
+      IO_Fields     = t;
+      Max_IO_Fields = grown;
     }
 
   IO_Field *f = &IO_Fields[N_IO_Fields];
@@ -314,10 +317,11 @@ int IO_Def::find_type_run(int from, int type, int limit, int *first)
   return len;
 }
 
-void IO_Def::set_type_of_range(int first, int count, int type)
+void IO_Def::prepare_read_records(int first, int count, int type)
 {
-  for(int n = 0; n < count; n++)
-    set_type_of_element(first + n, type);
+  if(type >= 0)
+    for(int n = 0; n < count; n++)
+      set_type_of_element(first + n, type);
 }
 
 void IO_Def::set_field_range_func(const char *label, void (*io_range)(IO_Def *, int, int, void *, int))
@@ -516,8 +520,7 @@ void IO_Def::empty_read_piece(int type, const piece_block *blocks, int nblocks, 
       int k      = std::min(PIECE_STRIDE, pc - done);
       size_t seg = 0;
       prefetch_records(arr, narr, first + done + k, std::min(PIECE_STRIDE, pc - done - k), true);
-      if(type >= 0)
-        set_type_of_range(first + done, k, type);
+      prepare_read_records(first + done, k, type);
       for(int j = 0; j < nblocks; j++)
         {
           const IO_Field *f = &IO_Fields[blocks[j].blocknr];
@@ -1707,7 +1710,9 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
         continue;
       if(nb == 0)
         {
-          offset += (int)share_of(npart[g], ThisTask - readTask, ntask_group);
+          int n = (int)share_of(npart[g], ThisTask - readTask, ntask_group);
+          prepare_read_records(nstart + offset, n, IO_Fields[0].array == A_P ? g : -1);
+          offset += n;
           continue;
         }
 

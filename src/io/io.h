@@ -193,7 +193,11 @@ class IO_Def : public io_streamcount, public setcomm
   // the returned run is looked at. Overriding lets the scan avoid one virtual
   // call per element.
   virtual int find_type_run(int from, int type, int limit, int *first);
-  virtual void set_type_of_range(int first, int count, int type);
+  // Called on reading before the fields of elements first ... first+count-1
+  // are stored; sets their type (type < 0: no types) and, where the storage
+  // was handed out uncleared (records_cleared_on_read), clears them.
+  virtual void prepare_read_records(int first, int count, int type);
+  bool records_cleared_on_read = false;
 
   // Field registry.
   void init_field(const char *label, const char *datasetname, enum types_in_memory type_in_memory,

@@ -245,6 +245,19 @@ void *snap_io::get_base_address_of_structure(enum arrays array, int index)
     }
 }
 
+void snap_io::prepare_read_records(int first, int count, int type)
+{
+  if(records_cleared_on_read)
+    {
+      memset(static_cast<void *>(Sp->P + first), 0, (size_t)count * sizeof(particle_data));
+      if(type == 0)
+        memset(static_cast<void *>(Sp->SphP + first), 0, (size_t)count * sizeof(sph_particle_data));
+    }
+  if(type >= 0 && type < NTYPES)
+    for(int n = 0; n < count; n++)
+      Sp->P[first + n].setType(type);
+}
+
 int snap_io::find_type_run(int from, int type, int limit, int *first)
 {
   const particle_data *P = Sp->P;
@@ -627,6 +640,7 @@ void snap_io::read_ic(const char *fname)
   int num_files = find_files(fname, fname);
   reset_io_byte_count();
 
+  int counted_part = 0, counted_gas = 0;
   for(int rep = 0; rep < 2; rep++)
     {
       Sp->NumPart = 0;
@@ -647,9 +661,20 @@ void snap_io::read_ic(const char *fname)
             FATAL_ERROR("%d particles on one task leave no room for imbalance; use more tasks\n", max[0]);
           Sp->MaxPart    = std::max(1, (int)maxpart);
           Sp->MaxPartSph = std::max(1, (int)maxpartsph);
-          Sp->allocate_memory();
+          // Reading writes the records of the particles it reads, each cleared
+          // as it is reached (while in cache); only those behind are cleared now.
+          counted_part = Sp->NumPart;
+          counted_gas  = Sp->NumGas;
+          Sp->allocate_memory_cleared_from(counted_part, counted_gas);
+          records_cleared_on_read = true;
         }
     }
+
+  records_cleared_on_read = false;
+  // the storage is cleared only behind the counted particles
+  if(Sp->NumPart != counted_part || Sp->NumGas != counted_gas)
+    FATAL_ERROR("the initial conditions changed while they were read: %d particles (%d gas) counted, %d (%d gas) read\n",
+                counted_part, counted_gas, Sp->NumPart, Sp->NumGas);
 
   MPI_Barrier(Communicator);
   long long byte_count_all = 0, bc = get_io_byte_count();

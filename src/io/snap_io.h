@@ -83,12 +83,7 @@ class snap_io : public IO_Def
       Sp->P[index].setType(type);
   }
   int find_type_run(int from, int type, int limit, int *first) override;
-  void set_type_of_range(int first, int count, int type) override
-  {
-    if(type < NTYPES)
-      for(int n = 0; n < count; n++)
-        Sp->P[first + n].setType(type);
-  }
+  void prepare_read_records(int first, int count, int type) override;
 
   // Region size used when the particles span no volume (a single particle,
   // or all at one point).
