@@ -1043,7 +1043,7 @@ void IO_Def::write_file(char *fname, int writeTask, int lastTask, void *CommBuff
       size_t per = 0;
       for(const piece_block &b : blocks)
         per += b.bytes;
-      int maxlen = (int)std::max<size_t>(1, COMMBUFFERSIZE / per);
+      int maxlen = (int)std::max<size_t>(1, PIECE_BYTES / per);
 
       long long pcsum = 0;
       int startindex  = 0;
@@ -1731,7 +1731,7 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
       size_t per = 0;
       for(const piece_block &b : blocks)
         per += b.bytes;
-      int maxlen = (int)std::min<size_t>(INT_MAX, COMMBUFFERSIZE / std::max<size_t>(per, 1));
+      int maxlen = (int)std::min<size_t>(INT_MAX, PIECE_BYTES / std::max<size_t>(per, 1));
 
       std::vector<hid_t> dset(nb, -1), fspace(nb, -1);
       if(ThisTask == readTask && file_format == 3)

@@ -18,6 +18,11 @@
 
 #define COMMBUFFERSIZE (32 * 1024LL * 1024LL)
 
+// Bytes of one piece, the unit read or written and handed between tasks.
+// Small enough that a piece is still in the cache when it is copied between
+// the file and the records; large enough that the calls per piece do not count.
+#define PIECE_BYTES (4 * 1024LL * 1024LL)
+
 // Elements handled together by every field of a piece: their records stay in
 // the cache while one field after the other is copied.
 #define PIECE_STRIDE 512
