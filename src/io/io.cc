@@ -1583,6 +1583,32 @@ void IO_Def::locate_records(FILE *fd, const long long *npart, int *F, long long 
 
 // Opens the dataset of a field for one group; returns -1 for an optional field
 // that the file does not have (it is zero-filled), ends the run otherwise.
+// Bytes per element of a dataset that holds 4- or 8-byte floating-point
+// values for a floating-point field: such a dataset is read as it is stored
+// and converted with the other fields of its piece, which is cheaper than
+// HDF5's conversion. 0 for every other dataset, which HDF5 converts (and
+// whose errors are reported when it is opened for reading).
+int IO_Def::hdf5_float_bytes_in_file(hid_t grp, int blocknr)
+{
+  IO_Field *f = &IO_Fields[blocknr];
+  if(is_integer_memory_type(f->type_in_memory) || f->type_in_memory == MEM_MY_FILEOFFSET)
+    return 0;
+  hid_t dset = my_H5Dopen_if_existing(grp, f->datasetname);
+  if(dset < 0)
+    return 0;
+  int bytes   = 0;
+  hid_t ftype = H5Dget_type(dset);
+  if(ftype >= 0)
+    {
+      size_t size = H5Tget_size(ftype);
+      if(H5Tget_class(ftype) == H5T_FLOAT && (size == 4 || size == 8))
+        bytes = (int)size * f->values_per_block;
+      H5Tclose(ftype);
+    }
+  H5Dclose(dset);
+  return bytes;
+}
+
 hid_t IO_Def::open_dataset_for_reading(hid_t grp, int blocknr, int g, long long n, const char *fname)
 {
   IO_Field *f = &IO_Fields[blocknr];
@@ -1659,15 +1685,25 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
         locate_records(fd, npart, F.data(), data_at.data());
     }
 
+  // Format 3: element sizes of the floating-point datasets read as stored,
+  // per block and group (0: HDF5 converts to the memory type).
+  std::vector<int> F3(file_format == 3 ? (size_t)N_IO_Fields * G : 0, 0);
+  if(file_format == 3 && ThisTask == readTask)
+    for(int blocknr = 0; blocknr < N_IO_Fields; blocknr++)
+      for(int g = 0; g < G; g++)
+        if(npart[g] > 0)
+          F3[(size_t)blocknr * G + g] = hdf5_float_bytes_in_file(hdf5_grp[g], blocknr);
+
   // the tasks of the group convert what they receive, so they need the element
   // sizes the reader found in the file
-  if(file_format != 3 && ntask_group > 1)
+  if(ntask_group > 1)
     {
+      std::vector<int> &sizes = file_format == 3 ? F3 : F;
       if(ThisTask == readTask)
         for(int task = readTask + 1; task <= lastTask; task++)
-          MPI_Ssend(F.data(), N_IO_Fields, MPI_INT, task, 13, Communicator);
+          MPI_Ssend(sizes.data(), (int)sizes.size(), MPI_INT, task, 13, Communicator);
       else
-        MPI_Recv(F.data(), N_IO_Fields, MPI_INT, readTask, 13, Communicator, MPI_STATUS_IGNORE);
+        MPI_Recv(sizes.data(), (int)sizes.size(), MPI_INT, readTask, 13, Communicator, MPI_STATUS_IGNORE);
     }
 
   // Every field of a group travels in one piece; group_at is where a group's
@@ -1695,7 +1731,11 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
       for(int g = 0; g < G; g++)
         if(typelist[g])
           {
-            group_blocks[g].push_back({blocknr, bytes, file_format == 3});
+            int as_stored = file_format == 3 ? F3[(size_t)blocknr * G + g] : 0;
+            if(as_stored > 0)
+              group_blocks[g].push_back({blocknr, as_stored, false});
+            else
+              group_blocks[g].push_back({blocknr, bytes, file_format == 3});
             group_at[g].push_back(at);
             at += npart[g] * bytes;
           }
@@ -1779,8 +1819,10 @@ void IO_Def::read_file(const char *fname, int filenr, int readTask, int lastTask
                       else
                         {
                           hid_t mspace = select_piece(fspace[j], f->values_per_block == 1 ? 1 : 2, pcsum, pc, f->values_per_block);
-                          read_hdf5_checked(dset[j], get_hdf5_memorytype_of_block(b.blocknr), mspace, fspace[j], seg, fname,
-                                            f->datasetname, g);
+                          hid_t mtype = b.by_hdf5 ? get_hdf5_memorytype_of_block(b.blocknr)
+                                                  : b.bytes == 4 * f->values_per_block ? H5T_NATIVE_FLOAT
+                                                                                       : H5T_NATIVE_DOUBLE;
+                          read_hdf5_checked(dset[j], mtype, mspace, fspace[j], seg, fname, f->datasetname, g);
                           my_H5Sclose(mspace, H5S_SIMPLE);
                         }
                       seg += (size_t)pc * b.bytes;

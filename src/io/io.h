@@ -275,6 +275,7 @@ class IO_Def : public io_streamcount, public setcomm
   void gather_field(const IO_Field *f, int B, int first, int len, char *out);
   void scatter_field(const IO_Field *f, int B, int first, int len, const char *in);
   bool same_value_class(int blocknr);
+  int hdf5_float_bytes_in_file(hid_t grp, int blocknr);
   bool block_ends_legacy_ic(int blocknr) const;
   hid_t open_dataset_for_reading(hid_t grp, int blocknr, int g, long long n, const char *fname);
   void start_writeback(FILE *fd, hid_t hdf5_file);
