@@ -96,6 +96,15 @@ options parse(int argc, char **argv)
   for(int i = 1; i < argc; i++)
     {
       std::string a = argv[i];
+      if(a == "--help" || a == "-h")
+        {
+          int rank = 0;
+          MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+          if(rank == 0)
+            print_usage();
+          MPI_Finalize();
+          exit(0);
+        }
       if(a.rfind("--", 0) != 0)
         {
           pos.push_back(a);

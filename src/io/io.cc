@@ -1158,7 +1158,8 @@ void IO_Def::rename_file_to_bak_if_it_exists(char *fname)
   if(stat(fname, &st) == 0 && stat(buf, &st) != 0)
     {
       mpi_printf("%s rename '%s' to '%s'\n", info, fname, buf);
-      rename(fname, buf);
+      if(rename(fname, buf) != 0)
+        RUN_WARNING("could not keep '%s' as the backup '%s' (%s); it will be replaced\n", fname, buf, strerror(errno));
     }
 }
 
