@@ -45,10 +45,10 @@ double gravity_constant(const options &o)
 
 // The defaults are printed from an options object, so the text cannot drift
 // from what the program does.
-void print_usage()
+void print_usage(FILE *out)
 {
   const options d;
-  fprintf(stderr,
+  fprintf(out,
           "usage: vortan-ics MODEL OUTBASE [options]        write initial conditions\n"
           "       vortan-ics convert INBASE OUTBASE --from F --to F [--files K]\n"
           "       vortan-ics dump INBASE --from F            print particles sorted by ID (lines \"P id type x y z vx vy vz mass u "
@@ -83,7 +83,7 @@ void print_usage()
   if(rank == 0)
     {
       fprintf(stderr, "vortan-ics: %s\n\n", msg);
-      print_usage();
+      print_usage(stderr);
     }
   MPI_Abort(MPI_COMM_WORLD, 2);
   exit(2);
@@ -101,7 +101,7 @@ options parse(int argc, char **argv)
           int rank = 0;
           MPI_Comm_rank(MPI_COMM_WORLD, &rank);
           if(rank == 0)
-            print_usage();
+            print_usage(stdout);
           MPI_Finalize();
           exit(0);
         }

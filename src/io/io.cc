@@ -1582,13 +1582,13 @@ void IO_Def::locate_records(FILE *fd, const long long *npart, int *F, long long 
     }
 }
 
-// Opens the dataset of a field for one group; returns -1 for an optional field
-// that the file does not have (it is zero-filled), ends the run otherwise.
-// Bytes per element of a dataset that holds 4- or 8-byte floating-point
-// values for a floating-point field: such a dataset is read as it is stored
-// and converted with the other fields of its piece, which is cheaper than
-// HDF5's conversion. 0 for every other dataset, which HDF5 converts (and
-// whose errors are reported when it is opened for reading).
+// Bytes per element of a dataset that holds IEEE single- or double-precision
+// values (either byte order) for a floating-point field: such a dataset is
+// read as native floats or doubles and converted with the other fields of its
+// piece, which is cheaper than HDF5's conversion. 0 for every other dataset,
+// which HDF5 converts (and whose errors are reported when it is opened for
+// reading); other floating-point layouts of 4 or 8 bytes may hold values no
+// native float can.
 int IO_Def::hdf5_float_bytes_in_file(hid_t grp, int blocknr)
 {
   IO_Field *f = &IO_Fields[blocknr];
@@ -1601,15 +1601,18 @@ int IO_Def::hdf5_float_bytes_in_file(hid_t grp, int blocknr)
   hid_t ftype = H5Dget_type(dset);
   if(ftype >= 0)
     {
-      size_t size = H5Tget_size(ftype);
-      if(H5Tget_class(ftype) == H5T_FLOAT && (size == 4 || size == 8))
-        bytes = (int)size * f->values_per_block;
+      if(H5Tequal(ftype, H5T_IEEE_F32LE) > 0 || H5Tequal(ftype, H5T_IEEE_F32BE) > 0)
+        bytes = 4 * f->values_per_block;
+      else if(H5Tequal(ftype, H5T_IEEE_F64LE) > 0 || H5Tequal(ftype, H5T_IEEE_F64BE) > 0)
+        bytes = 8 * f->values_per_block;
       H5Tclose(ftype);
     }
   H5Dclose(dset);
   return bytes;
 }
 
+// Opens the dataset of a field for one group; returns -1 for an optional field
+// that the file does not have (it is zero-filled), ends the run otherwise.
 hid_t IO_Def::open_dataset_for_reading(hid_t grp, int blocknr, int g, long long n, const char *fname)
 {
   IO_Field *f = &IO_Fields[blocknr];

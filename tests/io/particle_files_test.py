@@ -2,6 +2,7 @@
 """Particle files written and read by vortan-ics, checked with readers that
 share no code with the engine: struct for the binary formats, h5py for HDF5."""
 import argparse
+import math
 import os
 import re
 import shutil
@@ -174,6 +175,8 @@ class Tool:
 
 
 def close(a, b, rel=2e-7):
+    if not (math.isfinite(a) and math.isfinite(b)):  # inf would pass any relative bound
+        return False
     return abs(a - b) <= rel * max(abs(a), abs(b), 1e-30)
 
 
@@ -383,6 +386,22 @@ def failure_table(tool):
     ref = tool.dump(None, "good3", 3)
     for ranks in (None, 2):
         check(tool.dump(ranks, floats, 3) == ref, f"datasets of other float types read differently on {ranks or 1} task(s)")
+
+    # a 4-byte float layout that is not IEEE single precision (11-bit exponent)
+    # holds values beyond any float; they must arrive intact
+    def wide_exponent(f):
+        t = h5py.h5t.IEEE_F64LE.copy()
+        t.set_fields(31, 20, 11, 0, 20)
+        t.set_precision(32)
+        t.set_size(4)
+        u = f["PartType0/InternalEnergy"][...].astype("f8") * 1e45
+        del f["PartType0/InternalEnergy"]
+        d = h5py.h5d.create(f["PartType0"].id, b"InternalEnergy", t, h5py.h5s.create_simple(u.shape))
+        d.write(h5py.h5s.ALL, h5py.h5s.ALL, u, mtype=h5py.h5t.NATIVE_DOUBLE)
+    rows = tool.dump(None, variant(3, "widefloat", h5mod(wide_exponent)), 3)
+    check(all(v[7] > 0 for _, v in ref.values()), "the reference gas has no internal energy to scale")
+    bad = sum(not close(v[7], ref[i][1][7] * 1e45, 2e-6) for i, (_, v) in rows.items())
+    check(rows.keys() == ref.keys() and bad == 0, f"internal energies in a non-IEEE 4-byte float type: {bad} differ")
 
     # unwritable place: the parent of the output is a regular file
     open(os.path.join(w, "afile"), "w").close()

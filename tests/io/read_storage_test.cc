@@ -186,7 +186,8 @@ TEST(ReadStorage, RecordsHoldOnlyWhatTheFilesHold)
       {
         SCOPED_TRACE("format " + std::to_string(format) + ", " + std::to_string(files) + " file(s)");
         char base[256];
-        snprintf(base, sizeof(base), "%s/read_storage_%d_%d", ::testing::TempDir().c_str(), format, files);
+        // named by the task count too: the runs on 1 and 2 tasks may overlap
+        snprintf(base, sizeof(base), "%s/read_storage_np%d_%d_%d", ::testing::TempDir().c_str(), ntask, format, files);
         All.NumFilesPerSnapshot = files;
         write_set(Sp, format, base);
 
